@@ -1,0 +1,91 @@
+// The free-format reader: numbers and names taken from a text file, one read
+// request at a time.
+//
+// A request starts at the beginning of the next line not yet read and goes on
+// over as many lines as it needs. Values are separated by a comma, by blanks
+// (space, tab, carriage return) or by a line end; blanks around a comma belong
+// to it. An empty place between two commas (or a comma first in a request) is a
+// null value and leaves its item as it was; a slash ends the request at once,
+// leaving the items not yet filled as they were; r*c stands for r copies of c and
+// r* for r null values. Once the last item has its value, the rest of its line is
+// passed over.
+//
+// The reader streams: it holds one block of the file and at most one value's text
+// (maxvaluelength characters), so memory stays bounded whatever the input.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace pairstat {
+
+// Longest value text the reader accepts.
+inline constexpr std::size_t maxvaluelength = 4096;
+
+// Length of a name item: a longer name keeps its leftmost characters, a
+// shorter one is padded with blanks.
+inline constexpr std::size_t namelength = 10;
+
+enum class readstatus {
+    complete,    // every item got a value, a null, or the request met a slash
+    endofinput,  // the file ended before the last item had its value
+    badvalue,    // a value that doesn't have the form of its item
+    readerror,   // the file could not be read (errno in `error`)
+};
+
+// What a request did; for a failure also where and what.
+struct readoutcome {
+    readstatus status = readstatus::complete;
+    long line = 0;         // 1-based line of the offending text, or of the end of the file
+    long column = 0;       // 1-based byte column of the same
+    std::string expected;  // "a number", "a name", ...
+    std::string found;     // the offending text as it stands in the file
+    int error = 0;         // errno of a read error
+};
+
+struct inputstream {
+    int fd = -1;
+    std::unique_ptr<char[]> buffer;  // a file's block (memory streams have none)
+    std::size_t capacity = 0;
+    const char* base = nullptr; // first byte held: the block, or the memory read
+    const char* pos = nullptr;  // next unread byte
+    const char* end = nullptr;  // end of the bytes in the buffer
+    bool atend = false;         // the file has no more bytes beyond `end`
+    int error = 0;              // errno of a failed read, 0 if none
+    long line = 1;              // line of `pos`
+    long long bufferoffset = 0; // file offset of base[0]
+    long long lineoffset = 0;   // file offset of the first byte of the current line
+
+    inputstream() = default;
+    inputstream(const inputstream&) = delete;
+    inputstream& operator=(const inputstream&) = delete;
+    ~inputstream();
+};
+
+// Opens NAME for reading. The file must exist and must not be a directory.
+// Returns 0, or the errno that tells why it can't be read.
+int openinput(inputstream& in, const char* name);
+
+// Reads from bytes already in memory, which must outlive the stream.
+void openmemory(inputstream& in, const char* first, const char* last);
+
+// Reads one data record: four numbers, starting at the next line not yet read.
+// Items that get no value (a null, a slash, the end of input) keep what they held.
+readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled,
+                       double& measure, double& aux);
+
+// Reads one name of namelength characters, blank-padded or cut on the right.
+// The end of input before a value is an endofinput outcome; the caller decides
+// whether that is a failure. A null or a slash leaves `name` unchanged.
+readoutcome readname(inputstream& in, char (&name)[namelength]);
+
+// Reads one number from TEXT as a whole, by the rules of a number item: an
+// optional sign, digits with or without a decimal point, an optional exponent
+// (E or D in either case with a signed or unsigned integer, or a sign straight
+// after the digits), or the words Inf, Infinity and NaN in any case. Out-of-range
+// values round to infinity or to a subnormal or zero, with their sign.
+// Returns false, leaving `value` alone, if TEXT is not such a number.
+bool parsenumber(const char* first, const char* last, double& value);
+
+}  // namespace pairstat
