@@ -1,0 +1,179 @@
+#include "records/report.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pairstat {
+
+namespace {
+
+void addtext(reportline& line, const char* text) {
+    std::size_t n = std::strlen(text);
+    std::memcpy(line.text + line.length, text, n);
+    line.length += n;
+}
+
+void addnumber(reportline& line, double value) {
+    line.text[line.length++] = ' ';
+    line.length += formatnumber(value, line.text + line.length);
+}
+
+void endline(reportline& line) { line.text[line.length++] = '\n'; }
+
+// Writes all of [text, text + length) to FD, going on after a partial write.
+int writeall(int fd, const char* text, std::size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(fd, text, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        text += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int lockfile(int fd, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;  // the whole file, however long it grows
+    while (::fcntl(fd, F_SETLKW, &lock) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::size_t formatnumber(double value, char* out) {
+    if (std::isnan(value)) {
+        std::memcpy(out, "NaN", 3);
+        return 3;
+    }
+    if (std::isinf(value)) {
+        const char* word = value < 0 ? "-Infinity" : "Infinity";
+        std::size_t n = std::strlen(word);
+        std::memcpy(out, word, n);
+        return n;
+    }
+    char* end = std::to_chars(out, out + maxnumberlength, value).ptr;
+    // A bare integer ("4") would read back as a number too, but the decimal
+    // point tells a reader of the file that this is a real value.
+    if (std::find_if(out, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+        *end++ = '.';
+        *end++ = '0';
+    }
+    return static_cast<std::size_t>(end - out);
+}
+
+reportline countline(double ut, double beta, int nconf) {
+    reportline line;
+    addtext(line, " number of conf. for and U/t=");
+    addnumber(line, ut);
+    addtext(line, " and beta=");
+    addnumber(line, beta);
+    addtext(line, "   is ");
+    line.length = static_cast<std::size_t>(
+        std::to_chars(line.text + line.length, line.text + sizeof line.text, nconf).ptr - line.text);
+    endline(line);
+    return line;
+}
+
+reportline meanline(double mean, double stddev) {
+    reportline line;
+    addtext(line, " Mean :");
+    addnumber(line, mean);
+    addtext(line, " +-");
+    addnumber(line, stddev);
+    endline(line);
+    return line;
+}
+
+reportline resultsline(double ut, double beta, double value, double spread) {
+    reportline line;
+    addnumber(line, ut);
+    addnumber(line, beta);
+    addnumber(line, value);
+    addnumber(line, spread);
+    endline(line);
+    return line;
+}
+
+int writeconsole(const reportline& line) { return writeall(STDOUT_FILENO, line.text, line.length); }
+
+int openresults(resultsfile& results, const char* name) {
+    int fd;
+    do fd = ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errno;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        return error;
+    }
+    results.fd = fd;
+    results.regular = S_ISREG(st.st_mode);
+    return 0;
+}
+
+appendoutcome appendline(resultsfile& results, const reportline& line) {
+    appendoutcome out;
+    if (!results.regular) {
+        // A device or a pipe: nothing to lock and nothing to cut back.
+        ssize_t n;
+        do n = ::write(results.fd, line.text, line.length);
+        while (n < 0 && errno == EINTR);
+        out.call = "write";
+        if (n < 0) out.error = errno;
+        else if (static_cast<std::size_t>(n) != line.length) out.written = n;
+        out.restored = n <= 0;
+        return out;
+    }
+
+    if ((out.error = lockfile(results.fd, F_WRLCK)) != 0) {
+        out.call = "lock";
+        return out;
+    }
+    struct stat before;
+    if (::fstat(results.fd, &before) != 0) {
+        out.error = errno;
+        out.call = "stat";
+    } else {
+        ssize_t n;
+        do n = ::write(results.fd, line.text, line.length);
+        while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            out.error = errno;
+            out.call = "write";
+        } else if (static_cast<std::size_t>(n) != line.length) {
+            out.written = n;
+            out.call = "write";
+        } else if (::fdatasync(results.fd) != 0) {
+            // The line may not be on the device (a full disk or quota on a
+            // network file system shows here): take it back.
+            out.error = errno;
+            out.call = "sync";
+        }
+        if (!out.ok()) {
+            int cut;
+            do cut = ::ftruncate(results.fd, before.st_size);
+            while (cut != 0 && errno == EINTR);
+            out.restored = cut == 0;
+        }
+    }
+    lockfile(results.fd, F_UNLCK);
+    return out;
+}
+
+}  // namespace pairstat
