@@ -1,0 +1,73 @@
+#include "stats/stats.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace pairstat {
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+struct statscase {
+    std::vector<double> data;
+    double mean;
+    double stddev;
+};
+
+// Bit for bit: the results depend on the order of every rounding.
+const statscase statscases[] = {
+    {{0.75, 0.5}, 0.625, 0.1767766952966369},
+    {{0.8, 0.8}, 0.8, 0.0},
+    // equal samples whose bracket rounds below zero: no spread, not NaN
+    {{0.8, 0.8, 0.8}, 0.8000000000000002, 0.0},
+    {{0.5, 0.5, 0.5}, 0.5, 0.0},
+    {{0.1, 0.2, 0.3, 0.4}, 0.25, 0.1290994448735806},
+    // one pass over the sum of squares loses digits to cancellation: the true
+    // spread is 1, the bracket comes out 4 instead of 2
+    {{1e8, 1e8 + 1, 1e8 + 2}, 100000001.0, 1.4142135623730951},
+    {{-1.0, 1.0}, 0.0, 1.4142135623730951},
+    {{inf, 0.5}, inf, nan},
+    {{-inf, 0.5}, -inf, nan},
+    {{nan, 0.5}, nan, nan},
+};
+
+bool same(double a, double b) {
+    return (std::isnan(a) && std::isnan(b)) || std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+TEST(stats, meanandstddev) {
+    for (const statscase& c : statscases) {
+        double mean = -1.0;
+        double stddev = -1.0;
+        calculatemeanandstddev(c.data, mean, stddev);
+        EXPECT_PRED2(same, mean, c.mean) << "first value " << c.data[0] << ", count " << c.data.size();
+        EXPECT_PRED2(same, stddev, c.stddev) << "first value " << c.data[0] << ", count " << c.data.size();
+    }
+}
+
+// The sums run in the order of the data: reversing 1000 values of very
+// different sizes changes the rounding, so the order is visible.
+TEST(stats, sumsfollowthedataorder) {
+    std::vector<double> data;
+    for (int i = 0; i < 1000; ++i) data.push_back(i % 2 == 0 ? 1e16 / (i + 1) : 1.0 / (i + 1));
+    double s = 0.0;
+    double q = 0.0;
+    for (double x : data) {
+        s = x + s;
+        q = x * x + q;
+    }
+    double mean;
+    double stddev;
+    calculatemeanandstddev(data, mean, stddev);
+    EXPECT_EQ(mean, s / 1000.0);
+    EXPECT_EQ(stddev, std::sqrt((q - (mean * mean) * 1000.0) / 999.0));
+}
+
+}  // namespace
+}  // namespace pairstat
