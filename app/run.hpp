@@ -1,0 +1,21 @@
+// The run from start to end: open "ttteste.dat", "fname.dat" and the results
+// file named there, scan the data file pair by pair, report the count, and
+// either append the single accepted value or hand over to the multi-sample
+// summary.
+#pragma once
+
+namespace pairstat {
+
+// Exit statuses of a run.
+inline constexpr int exitok = 0;
+inline constexpr int exitbaddata = 65;     // a value in an input file that can't be read as its item
+inline constexpr int exitnoinput = 66;     // an input file missing or unreadable
+inline constexpr int exitnomemory = 71;    // the summary's array could not be allocated
+inline constexpr int exitcantcreate = 73;  // the results file can't be opened or created
+inline constexpr int exitioerror = 74;     // a read or write error
+
+// Runs in the current directory; returns the exit status. Diagnostics go to
+// standard error, one line each.
+int run();
+
+}  // namespace pairstat
