@@ -37,7 +37,7 @@ inline bool isseparator(char c) { return separators.is[static_cast<unsigned char
 inline bool isdecimal(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 long long fileoffset(const inputstream& in, const char* p) {
-    return in.bufferoffset + (p - in.base);
+    return in.bufferoffset + (p - in.buffer.get());
 }
 
 // The byte at P, just consumed, was a line end.
@@ -52,18 +52,24 @@ void newline(inputstream& in, const char* p) {
 bool fill(inputstream& in) {
     if (in.atend) return false;
     char* base = in.buffer.get();
-    if (in.pos != in.base) {
+    if (in.pos != base) {
         std::size_t kept = static_cast<std::size_t>(in.end - in.pos);
         std::memmove(base, in.pos, kept);
-        in.bufferoffset += in.pos - in.base;
+        in.bufferoffset += in.pos - base;
         in.pos = base;
         in.end = base + kept;
     }
-    char* room = base + (in.end - base);
+    char* room = base + (in.end - in.buffer.get());
     std::size_t space = in.capacity - static_cast<std::size_t>(in.end - base);
     ssize_t n;
-    do n = ::read(in.fd, room, space);
-    while (n < 0 && errno == EINTR);
+    if (in.fd >= 0) {
+        do n = ::read(in.fd, room, space);
+        while (n < 0 && errno == EINTR);
+    } else {
+        n = std::min({space, in.chunk, static_cast<std::size_t>(in.sourceend - in.source)});
+        std::memcpy(room, in.source, static_cast<std::size_t>(n));
+        in.source += n;
+    }
     if (n <= 0) {
         if (n < 0) in.error = errno;
         in.atend = true;
@@ -389,14 +395,17 @@ int openinput(inputstream& in, const char* name) {
     in.fd = fd;
     in.capacity = blocksize;
     in.buffer = std::make_unique_for_overwrite<char[]>(blocksize);
-    in.base = in.pos = in.end = in.buffer.get();
+    in.pos = in.end = in.buffer.get();
     return 0;
 }
 
-void openmemory(inputstream& in, const char* first, const char* last) {
-    in.base = in.pos = first;
-    in.end = last;
-    in.atend = true;
+void openmemory(inputstream& in, const char* first, const char* last, std::size_t chunk) {
+    in.source = first;
+    in.sourceend = last;
+    in.chunk = std::max<std::size_t>(chunk, 1);
+    in.capacity = blocksize;
+    in.buffer = std::make_unique_for_overwrite<char[]>(blocksize);
+    in.pos = in.end = in.buffer.get();
 }
 
 readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled, double& measure,

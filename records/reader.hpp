@@ -45,16 +45,18 @@ struct readoutcome {
 };
 
 struct inputstream {
-    int fd = -1;
-    std::unique_ptr<char[]> buffer;  // a file's block (memory streams have none)
+    int fd = -1;                // the file read, or -1 for bytes in memory
+    const char* source = nullptr;     // bytes in memory not yet handed over
+    const char* sourceend = nullptr;
+    std::size_t chunk = 0;      // most bytes taken from memory at a time
+    std::unique_ptr<char[]> buffer;
     std::size_t capacity = 0;
-    const char* base = nullptr; // first byte held: the block, or the memory read
     const char* pos = nullptr;  // next unread byte
     const char* end = nullptr;  // end of the bytes in the buffer
     bool atend = false;         // the file has no more bytes beyond `end`
     int error = 0;              // errno of a failed read, 0 if none
     long line = 1;              // line of `pos`
-    long long bufferoffset = 0; // file offset of base[0]
+    long long bufferoffset = 0; // file offset of buffer[0]
     long long lineoffset = 0;   // file offset of the first byte of the current line
 
     inputstream() = default;
@@ -67,8 +69,9 @@ struct inputstream {
 // Returns 0, or the errno that tells why it can't be read.
 int openinput(inputstream& in, const char* name);
 
-// Reads from bytes already in memory, which must outlive the stream.
-void openmemory(inputstream& in, const char* first, const char* last);
+// Reads from bytes in memory, which must outlive the stream, taking at most
+// CHUNK of them at a time into its block, as a file's come in reads.
+void openmemory(inputstream& in, const char* first, const char* last, std::size_t chunk = 64 * 1024);
 
 // Reads one data record: four numbers, starting at the next line not yet read.
 // Items that get no value (a null, a slash, the end of input) keep what they held.

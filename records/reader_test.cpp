@@ -38,9 +38,9 @@ std::string records(inputstream& in) {
     return out;
 }
 
-std::string records(const std::string& text) {
+std::string records(const std::string& text, std::size_t chunk = 64 * 1024) {
     inputstream in;
-    openmemory(in, text.data(), text.data() + text.size());
+    openmemory(in, text.data(), text.data() + text.size(), chunk);
     return records(in);
 }
 
@@ -122,7 +122,12 @@ const recordcase recordcases[] = {
 };
 
 TEST(reader, records) {
-    for (const recordcase& c : recordcases) EXPECT_EQ(records(c.text), c.want) << "input: " << c.text;
+    // The text comes into the reader's block in pieces of every small size, so
+    // values, separators and line ends straddle the refills.
+    for (const recordcase& c : recordcases) {
+        for (std::size_t chunk : {64 * 1024, 1, 2, 3, 5})
+            EXPECT_EQ(records(c.text, chunk), c.want) << "input: " << c.text << "\nchunk: " << chunk;
+    }
 }
 
 TEST(reader, binaryinputwithnul) {
@@ -170,9 +175,9 @@ TEST(reader, openfailures) {
 }
 
 // Reads one name from TEXT into a name that starts as "<previous>" padded.
-std::string name(const std::string& text) {
+std::string name(const std::string& text, std::size_t chunk) {
     inputstream in;
-    openmemory(in, text.data(), text.data() + text.size());
+    openmemory(in, text.data(), text.data() + text.size(), chunk);
     char fname[namelength];
     std::memcpy(fname, "<previous>", namelength);
     readoutcome got = readname(in, fname);
@@ -220,14 +225,17 @@ const namecase namecases[] = {
 };
 
 TEST(reader, names) {
-    for (const namecase& c : namecases) EXPECT_EQ(name(c.text), c.want) << "input: " << c.text;
+    for (const namecase& c : namecases) {
+        for (std::size_t chunk : {64 * 1024, 1, 2, 3})
+            EXPECT_EQ(name(c.text, chunk), c.want) << "input: " << c.text << "\nchunk: " << chunk;
+    }
 }
 
 TEST(reader, namewithnul) {
-    EXPECT_EQ(name(std::string("res\0.dat", 8)), "fail 1:1 res\\x00.dat");
-    EXPECT_EQ(name(std::string("'ab\0'", 5)), "fail 1:1 ab\\x00");
+    EXPECT_EQ(name(std::string("res\0.dat", 8), 1), "fail 1:1 res\\x00.dat");
+    EXPECT_EQ(name(std::string("'ab\0'", 5), 1), "fail 1:1 ab\\x00");
     // past the tenth character a NUL is cut off with the rest
-    EXPECT_EQ(name(std::string("0123456789\0", 11)), "[0123456789]");
+    EXPECT_EQ(name(std::string("0123456789\0", 11), 1), "[0123456789]");
 }
 
 }  // namespace
