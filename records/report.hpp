@@ -11,8 +11,9 @@
 
 namespace pairstat {
 
-// Longest text formatnumber writes ("-2.2250738585072014e-308").
-inline constexpr std::size_t maxnumberlength = 24;
+// Longest text formatnumber writes: a 23-character integer such as
+// "-1234567890123456774144" (no longer than its exponent form) and ".0".
+inline constexpr std::size_t maxnumberlength = 25;
 
 // Writes VALUE as the shortest text that reads back to the same double, always
 // with a decimal point or an exponent ("4.0", "0.625", "1.5e-07"), or as
