@@ -1,0 +1,87 @@
+// Fuzz target for the reader: arbitrary bytes as a data file and as a control
+// file. The first byte sets the size of the pieces the bytes come in.
+//
+// Checks, beyond what the sanitizers catch:
+// - the outcome of every request is the same whatever the piece size;
+// - every number read is written and read back to the same double;
+// - a text that reads as a plain number (no D or sign-only exponent, no word)
+//   gives exactly the double strtod gives.
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "records/reader.hpp"
+#include "records/report.hpp"
+
+namespace {
+
+using namespace pairstat;
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+bool samebits(double a, double b) {
+    return std::isnan(a) ? std::isnan(b) : std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// Reads records until the end of input or a failure; returns a trace of every
+// outcome and value.
+std::string records(const char* first, const char* last, std::size_t chunk) {
+    inputstream in;
+    openmemory(in, first, last, chunk);
+    double v[4] = {0, 0, 0, 0};
+    std::string trace;
+    for (int request = 0; request < 5000; ++request) {
+        readoutcome got = readrecord(in, v[0], v[1], v[2], v[3]);
+        trace += std::to_string(static_cast<int>(got.status)) + ":" + std::to_string(got.line) + ":" +
+                 std::to_string(got.column) + ":" + got.found + ";";
+        for (double x : v) {
+            char text[maxnumberlength];
+            std::size_t n = formatnumber(x, text);
+            double back;
+            check(parsenumber(text, text + n, back) && samebits(back, x));
+            trace.append(text, n);
+            trace += ' ';
+        }
+        if (got.status != readstatus::complete) break;
+    }
+    return trace;
+}
+
+std::string name(const char* first, const char* last, std::size_t chunk) {
+    inputstream in;
+    openmemory(in, first, last, chunk);
+    char fname[namelength];
+    std::memset(fname, '?', namelength);
+    readoutcome got = readname(in, fname);
+    return std::to_string(static_cast<int>(got.status)) + ":" + std::to_string(got.line) + ":" +
+           std::to_string(got.column) + ":" + got.found + ";" + std::string(fname, namelength);
+}
+
+void plainnumber(const char* first, const char* last) {
+    double value;
+    if (!parsenumber(first, last, value)) return;
+    std::string text(first, last);
+    if (text.find_first_of("dDiInN") != std::string::npos) return;
+    std::size_t e = text.find_first_of("eE");
+    std::size_t sign = text.find_first_of("+-", 1);
+    if (sign != std::string::npos && (e == std::string::npos || sign != e + 1)) return;
+    check(samebits(value, std::strtod(text.c_str(), nullptr)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    std::size_t chunk = data[0] % 16 + 1;
+    const char* first = reinterpret_cast<const char*>(data + 1);
+    const char* last = first + (size - 1);
+    check(records(first, last, chunk) == records(first, last, 1 << 16));
+    check(name(first, last, chunk) == name(first, last, 1 << 16));
+    if (size - 1 <= maxvaluelength) plainnumber(first, last);
+    return 0;
+}
