@@ -38,9 +38,9 @@ int readfailed(const char* file, const readoutcome& got) {
     if (got.status == readstatus::readerror)
         return fail(exitioerror, "cannot read " + quoted(file) + ": " + std::strerror(got.error));
     // Only the end of the file leaves nothing to show.
-    std::string found = got.found.empty() ? "end of file" : "\"" + got.found + "\"";
+    std::string found = got.found[0] == '\0' ? "end of file" : std::string("\"") + got.found + "\"";
     return fail(exitbaddata, std::string(file) + ":" + std::to_string(got.line) + ":" +
-                                 std::to_string(got.column) + ": expected " + got.expected +
+                                 std::to_string(got.column) + ": expected " + std::string(got.expected) +
                                  ", found " + found);
 }
 
@@ -119,11 +119,19 @@ int run() {
     std::array<double, maxpairs> pairvalues{};  // slot k of the run is pairvalues[k - 1]
 
     // At most maxpairs pairs; whatever the file holds after them is never read.
+    // The scan ends at the first record the file ends in, before or after its
+    // pair's first record.
     for (int pair = 1; pair <= maxpairs; ++pair) {
-        got = readrecord(datastream, uscaled, betascaled, a, aux);
-        if (got.status == readstatus::complete) got = readrecord(datastream, uscaled, betascaled, b, aux);
-        if (got.status == readstatus::endofinput) break;
-        if (got.status != readstatus::complete) return readfailed(datafile, got);
+        if (readoutcome first = readrecord(datastream, uscaled, betascaled, a, aux);
+            first.status != readstatus::complete) {
+            if (first.status == readstatus::endofinput) break;
+            return readfailed(datafile, first);
+        }
+        if (readoutcome second = readrecord(datastream, uscaled, betascaled, b, aux);
+            second.status != readstatus::complete) {
+            if (second.status == readstatus::endofinput) break;
+            return readfailed(datafile, second);
+        }
         // NaN and zeros of either sign fail the test; b is not tested, so a
         // zero b gives an infinite value that is counted like any other.
         if (std::fabs(a) > 0.0) {

@@ -20,20 +20,26 @@ namespace {
 constexpr std::size_t blocksize = 64 * 1024;
 static_assert(blocksize > 2 * maxvaluelength);
 
-// Characters that end a value: blanks (a carriage return is one, so CRLF
-// files read like LF files), the line end, the comma and the slash.
-constexpr bool separatortable(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == '/';
-}
-struct separatorset {
-    bool is[256];
-    constexpr separatorset() : is() {
-        for (int c = 0; c < 256; ++c) is[c] = separatortable(static_cast<unsigned char>(c));
+// What a byte is to the reader. Blanks, line ends, commas and slashes end a
+// value; a carriage return is a blank, so CRLF files read like LF files.
+// Blanks and line ends are the two classes below `comma`.
+enum charclass : unsigned char { other, blank, lineend, comma, slash };
+
+struct classtable {
+    charclass of[256];
+    constexpr classtable() : of() {
+        for (int c = 0; c < 256; ++c) of[c] = other;
+        of[' '] = of['\t'] = of['\r'] = blank;
+        of['\n'] = lineend;
+        of[','] = comma;
+        of['/'] = slash;
     }
 };
-constexpr separatorset separators;
+constexpr classtable classes;
 
-inline bool isseparator(char c) { return separators.is[static_cast<unsigned char>(c)]; }
+inline charclass classof(char c) { return classes.of[static_cast<unsigned char>(c)]; }
+inline bool isseparator(char c) { return classof(c) != other; }
+inline bool isspacing(char c) { return static_cast<unsigned char>(classof(c) - blank) < comma - blank; }
 inline bool isdecimal(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 long long fileoffset(const inputstream& in, const char* p) {
@@ -81,29 +87,38 @@ bool fill(inputstream& in) {
 
 // Skips blanks and line ends. Returns the next byte, left unread, or -1 at the
 // end of the file (or after a read error).
-int skipblanks(inputstream& in) {
+int skipblanksslow(inputstream& in) {
     for (;;) {
         const char* p = in.pos;
         while (p < in.end) {
-            char c = *p;
-            if (c == ' ' || c == '\t' || c == '\r') {
-                ++p;
-            } else if (c == '\n') {
+            charclass c = classof(*p);
+            if (c == lineend) {
                 newline(in, p);
-                ++p;
-            } else {
+            } else if (c != blank) {
                 in.pos = p;
-                return static_cast<unsigned char>(c);
+                return static_cast<unsigned char>(*p);
             }
+            ++p;
         }
         in.pos = p;
         if (!fill(in)) return -1;
     }
 }
 
+inline int skipblanks(inputstream& in) {
+    // Most often no blank or a single one stands before the next value.
+    const char* p = in.pos;
+    if (p < in.end && *p == ' ') ++p;
+    if (p < in.end && !isspacing(*p)) {
+        in.pos = p;
+        return static_cast<unsigned char>(*p);
+    }
+    return skipblanksslow(in);
+}
+
 // Passes over the rest of the current line, its line end included, without
 // keeping any of it.
-void skipline(inputstream& in) {
+void skiplineslow(inputstream& in) {
     for (;;) {
         const void* hit = std::memchr(in.pos, '\n', static_cast<std::size_t>(in.end - in.pos));
         if (hit != nullptr) {
@@ -115,6 +130,15 @@ void skipline(inputstream& in) {
         in.pos = in.end;
         if (!fill(in)) return;
     }
+}
+
+inline void skipline(inputstream& in) {
+    if (in.pos < in.end && *in.pos == '\n') {  // a record that ends its line
+        newline(in, in.pos);
+        ++in.pos;
+        return;
+    }
+    skiplineslow(in);
 }
 
 // Takes the text of one value, from in.pos up to the next separator or the end
@@ -137,27 +161,32 @@ bool scantoken(inputstream& in, const char*& first, const char*& last) {
 }
 
 // Shows TEXT in a diagnostic: bytes that a terminal would not show as they are
-// become \xNN, and a long text is cut.
-std::string showtext(const char* first, const char* last) {
+// become \xNN, a quotation mark or backslash gets a backslash, and a long text
+// is cut.
+void showtext(const char* first, const char* last, char (&out)[64]) {
     constexpr std::size_t shown = 40;
     static const char hex[] = "0123456789abcdef";
-    std::string out;
-    for (const char* p = first; p < last && out.size() < shown; ++p) {
+    std::size_t n = 0;
+    const char* p = first;
+    for (; p < last && n < shown; ++p) {
         unsigned char c = static_cast<unsigned char>(*p);
         if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
+            out[n++] = '\\';
+            out[n++] = static_cast<char>(c);
         } else if (c < 0x20 || c >= 0x7f) {
-            out += '\\';
-            out += 'x';
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            out[n++] = '\\';
+            out[n++] = 'x';
+            out[n++] = hex[c >> 4];
+            out[n++] = hex[c & 15];
         } else {
-            out += static_cast<char>(c);
+            out[n++] = static_cast<char>(c);
         }
     }
-    if (out.size() >= shown && last - first > static_cast<long>(shown)) out += "...";
-    return out;
+    if (p < last) {
+        std::memcpy(out + n, "...", 3);
+        n += 3;
+    }
+    out[n] = '\0';
 }
 
 struct place {
@@ -169,35 +198,35 @@ place here(const inputstream& in) {
     return {in.line, static_cast<long>(fileoffset(in, in.pos) - in.lineoffset + 1)};
 }
 
-readoutcome endofinput(const inputstream& in) {
-    readoutcome out;
-    out.status = readstatus::endofinput;
+// The outcomes other than complete. Each fills OUT and returns false, so a
+// value reader can end with `return failure(...)`.
+bool endofinput(const inputstream& in, readoutcome& out) {
     place at = here(in);
+    out.status = readstatus::endofinput;
     out.line = at.line;
     out.column = at.column;
-    return out;
+    return false;
 }
 
-readoutcome failure(place at, const char* expected, std::string found) {
-    readoutcome out;
+// A value that doesn't have the form of its item: EXPECTED says what was due,
+// [first, last) is what stands there.
+bool failure(place at, const char* expected, const char* first, const char* last, readoutcome& out) {
     out.status = readstatus::badvalue;
     out.line = at.line;
     out.column = at.column;
     out.expected = expected;
-    out.found = std::move(found);
-    return out;
+    showtext(first, last, out.found);
+    return false;
 }
 
-readoutcome readfailure(const inputstream& in) {
-    readoutcome out;
+bool readfailure(const inputstream& in, readoutcome& out) {
     out.status = readstatus::readerror;
     out.error = in.error;
-    return out;
+    return false;
 }
 
-readoutcome toolong(place at, const char* first) {
-    return failure(at, "a value of at most 4096 characters",
-                   showtext(first, first + maxvaluelength + 1));
+bool toolong(place at, const char* first, readoutcome& out) {
+    return failure(at, "a value of at most 4096 characters", first, first + maxvaluelength + 1, out);
 }
 
 // Reads the repeat count r of a value written r*c or r*, from TEXT = [first, last).
@@ -228,28 +257,69 @@ bool equalsword(const char* first, const char* last, const char* word) {
     return true;
 }
 
+// The common case of a number: a plain number with its separator already in
+// the buffer. std::from_chars reads exactly the forms of a number item that
+// start with a digit, a point or a minus (its word forms are kept out by the
+// first check). Anything else it stops short of or refuses (a D or sign-only
+// exponent, a repeat count, a letter, a value out of range) is left to the
+// full rules: then this returns false and changes nothing.
+inline bool plainnumber(const char*& p, const char* end, double& value) {
+    const char* digits = p + (*p == '-');
+    if (digits >= end || !(isdecimal(*digits) || *digits == '.')) return false;
+    double read;
+    std::from_chars_result got = std::from_chars(p, end, read);
+    if (got.ec != std::errc{} || got.ptr == end || !isseparator(*got.ptr) ||
+        static_cast<std::size_t>(got.ptr - p) > maxvaluelength)
+        return false;
+    value = read;
+    p = got.ptr;
+    return true;
+}
+
+// The common case of a record: four plain numbers on one line, separated by
+// blanks. Reads it and passes over the rest of its line, or returns false
+// having changed only items that the full rules, reading the same text again,
+// give the same values.
+bool plainrecord(inputstream& in, double* (&items)[4]) {
+    const char* p = in.pos;
+    for (int k = 0; k < 4; ++k) {
+        const char* start = p;
+        while (p < in.end && classof(*p) == blank) ++p;
+        if (p == in.end || (p == start && k > 0) || !plainnumber(p, in.end, *items[k])) return false;
+    }
+    in.pos = p;
+    skipline(in);
+    return true;
+}
+
 // Reads one number item's value, possibly repeated, into items[index...].
-// The text is in the buffer at in.pos.
+// The text starts at in.pos, in the buffer.
 template <std::size_t count>
-readoutcome numbervalue(inputstream& in, double* (&items)[count], std::size_t& index) {
+bool numbervalue(inputstream& in, double* (&items)[count], std::size_t& index, readoutcome& out) {
+    // The common case first; everything else takes the full path below.
+    if (plainnumber(in.pos, in.end, *items[index])) {
+        ++index;
+        return true;
+    }
+
     place at = here(in);
     const char* first;
     const char* last;
-    if (!scantoken(in, first, last)) return toolong(at, first);
-    if (in.error != 0) return readfailure(in);
+    if (!scantoken(in, first, last)) return toolong(at, first, out);
+    if (in.error != 0) return readfailure(in, out);
     const char* valuefirst = first;
     long long repeat = repeatcount(valuefirst, last);
-    if (repeat < 0) return failure(at, "a repeat count from 1 to 2147483647", showtext(first, last));
+    if (repeat < 0) return failure(at, "a repeat count from 1 to 2147483647", first, last, out);
     if (repeat == 0) repeat = 1;
     if (valuefirst == last) {
         // r* alone: r null values
         index += std::min<std::size_t>(static_cast<std::size_t>(repeat), count - index);
-        return {};
+        return true;
     }
     double value;
-    if (!parsenumber(valuefirst, last, value)) return failure(at, "a number", showtext(first, last));
+    if (!parsenumber(valuefirst, last, value)) return failure(at, "a number", first, last, out);
     for (long long k = 0; k < repeat && index < count; ++k) *items[index++] = value;
-    return {};
+    return true;
 }
 
 // Gets the next byte of a delimited text, refilling as needed; -1 at the end.
@@ -259,18 +329,17 @@ int nextbyte(inputstream& in) {
 }
 
 // Reads a text enclosed in apostrophes or quotation marks, starting at the
-// delimiter. A doubled delimiter stands for one; a line end inside the text
-// adds nothing to it.
-readoutcome delimitedtext(inputstream& in, std::string& text) {
+// delimiter, keeping its first namelength characters. A doubled delimiter
+// stands for one; a line end inside the text adds nothing to it.
+bool delimitedtext(inputstream& in, std::string& text, readoutcome& out) {
     place at = here(in);
     const char delimiter = *in.pos++;
     std::size_t length = 0;
     for (;;) {
         int c = nextbyte(in);
         if (c < 0) {
-            if (in.error != 0) return readfailure(in);
-            return failure(at, delimiter == '\'' ? "a closing \"'\"" : "a closing '\"'",
-                           "");
+            if (in.error != 0) return readfailure(in, out);
+            return failure(at, delimiter == '\'' ? "a closing \"'\"" : "a closing '\"'", nullptr, nullptr, out);
         }
         if (c == delimiter) {
             if (in.pos == in.end) fill(in);
@@ -286,82 +355,90 @@ readoutcome delimitedtext(inputstream& in, std::string& text) {
             if (in.pos == in.end) fill(in);
             if (in.pos < in.end && *in.pos == '\n') continue;  // the CR of a CRLF line end
         }
-        if (++length > maxvaluelength) return failure(at, "a value of at most 4096 characters", showtext(text.data(), text.data() + text.size()));
+        if (++length > maxvaluelength)
+            return failure(at, "a value of at most 4096 characters", text.data(), text.data() + text.size(), out);
         if (text.size() < namelength) text += static_cast<char>(c);
     }
-    if (in.error != 0) return readfailure(in);
+    if (in.error != 0) return readfailure(in, out);
     if (in.pos < in.end && !isseparator(*in.pos))
         return failure(here(in), "a blank, a comma or a line end after the closing delimiter",
-                       std::string(1, *in.pos));
-    return {};
+                       in.pos, in.pos + 1, out);
+    return true;
 }
 
 // Reads one name item's value, possibly repeated, into `name`.
-readoutcome namevalue(inputstream& in, char (&name)[namelength], std::size_t& index) {
+bool namevalue(inputstream& in, char (&name)[namelength], std::size_t& index, readoutcome& out) {
     place at = here(in);
-    long long repeat = 1;
     if (isdecimal(*in.pos)) {
         // Digits might be a repeat count: look at the whole text, then go back
         // to its start (it stays in the buffer) or to just past the asterisk.
         const char* first;
         const char* last;
-        if (!scantoken(in, first, last)) return toolong(at, first);
-        if (in.error != 0) return readfailure(in);
+        if (!scantoken(in, first, last)) return toolong(at, first, out);
+        if (in.error != 0) return readfailure(in, out);
         const char* valuefirst = first;
-        repeat = repeatcount(valuefirst, last);
-        if (repeat < 0) return failure(at, "a repeat count from 1 to 2147483647", showtext(first, last));
-        if (repeat == 0) repeat = 1;
+        if (repeatcount(valuefirst, last) < 0)
+            return failure(at, "a repeat count from 1 to 2147483647", first, last, out);
         in.pos = valuefirst;
         if (valuefirst == last) {
             index = 1;  // r* alone: null values
-            return {};
+            return true;
         }
     }
     std::string text;
     place valueat = here(in);
     if (*in.pos == '\'' || *in.pos == '"') {
-        if (readoutcome got = delimitedtext(in, text); got.status != readstatus::complete) return got;
+        if (!delimitedtext(in, text, out)) return false;
     } else {
         const char* first;
         const char* last;
-        if (!scantoken(in, first, last)) return toolong(valueat, first);
-        if (in.error != 0) return readfailure(in);
-        text.assign(first, static_cast<std::size_t>(std::min<std::ptrdiff_t>(last - first, namelength)));
+        if (!scantoken(in, first, last)) return toolong(valueat, first, out);
+        if (in.error != 0) return readfailure(in, out);
+        text.assign(first, std::min<std::size_t>(static_cast<std::size_t>(last - first), namelength));
     }
     if (text.find('\0') != std::string::npos)
-        return failure(valueat, "a name without NUL bytes", showtext(text.data(), text.data() + text.size()));
+        return failure(valueat, "a name without NUL bytes", text.data(), text.data() + text.size(), out);
     text.resize(namelength, ' ');
     std::memcpy(name, text.data(), namelength);
     index = 1;
-    return {};
+    return true;
 }
 
 // One read request over COUNT items: separators, nulls, the slash and the end
 // of the line, with `value` reading each value (or repeated value) in its place.
 template <class valuereader>
 readoutcome request(inputstream& in, std::size_t count, valuereader value) {
+    readoutcome out;
     std::size_t index = 0;
-    while (index < count) {
-        int c = skipblanks(in);
-        if (c < 0) return in.error != 0 ? readfailure(in) : endofinput(in);
-        if (c == ',') {
-            // A comma where a value is due: the empty place before it is a null.
-            ++in.pos;
-            ++index;
-            continue;
+    int c = skipblanks(in);
+    for (;;) {
+        if (c < 0) {
+            if (in.error != 0) readfailure(in, out);
+            else endofinput(in, out);
+            return out;
         }
         if (c == '/') {
             ++in.pos;
             break;
         }
-        if (readoutcome got = value(index); got.status != readstatus::complete) return got;
+        if (c == ',') {
+            // A comma where a value is due: the empty place before it is a null.
+            ++in.pos;
+            ++index;
+        } else {
+            if (!value(index, out)) return out;
+            if (index == count) break;
+            // The separator after a value: blanks with at most one comma among them.
+            c = skipblanks(in);
+            if (c != ',') continue;
+            ++in.pos;
+        }
         if (index == count) break;
-        // The separator after a value: blanks with at most one comma among them.
-        if (skipblanks(in) == ',') ++in.pos;
+        c = skipblanks(in);
     }
     skipline(in);
-    if (in.error != 0) return readfailure(in);
-    return {};
+    if (in.error != 0) readfailure(in, out);
+    return out;
 }
 
 // Rounds an out-of-range decimal to the double it stands nearest: past the
@@ -411,11 +488,12 @@ void openmemory(inputstream& in, const char* first, const char* last, std::size_
 readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled, double& measure,
                        double& aux) {
     double* items[4] = {&uscaled, &betascaled, &measure, &aux};
-    return request(in, 4, [&](std::size_t& index) { return numbervalue(in, items, index); });
+    if (plainrecord(in, items)) return {};
+    return request(in, 4, [&](std::size_t& index, readoutcome& out) { return numbervalue(in, items, index, out); });
 }
 
 readoutcome readname(inputstream& in, char (&name)[namelength]) {
-    return request(in, 1, [&](std::size_t& index) { return namevalue(in, name, index); });
+    return request(in, 1, [&](std::size_t& index, readoutcome& out) { return namevalue(in, name, index, out); });
 }
 
 bool parsenumber(const char* first, const char* last, double& value) {

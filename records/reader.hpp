@@ -16,7 +16,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <string>
 
 namespace pairstat {
 
@@ -39,9 +38,12 @@ struct readoutcome {
     readstatus status = readstatus::complete;
     long line = 0;         // 1-based line of the offending text, or of the end of the file
     long column = 0;       // 1-based byte column of the same
-    std::string expected;  // "a number", "a name", ...
-    std::string found;     // the offending text as it stands in the file
-    int error = 0;         // errno of a read error
+    const char* expected = "";  // "a number", "a results-file name", ...
+    char found[64];             // the offending text, cut and with unprintable
+                                // bytes as \xNN; empty at the end of the file
+    int error = 0;              // errno of a read error
+
+    readoutcome() { found[0] = '\0'; }
 };
 
 struct inputstream {
