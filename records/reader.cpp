@@ -29,10 +29,10 @@ struct classtable {
     charclass of[256];
     constexpr classtable() : of() {
         for (int c = 0; c < 256; ++c) of[c] = other;
-        of[' '] = of['\t'] = of['\r'] = blank;
-        of['\n'] = lineend;
-        of[','] = comma;
-        of['/'] = slash;
+        for (unsigned char c : {' ', '\t', '\r'}) of[c] = blank;
+        of[static_cast<unsigned char>('\n')] = lineend;
+        of[static_cast<unsigned char>(',')] = comma;
+        of[static_cast<unsigned char>('/')] = slash;
     }
 };
 constexpr classtable classes;
