@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -88,9 +89,14 @@ bool fill(inputstream& in) {
 // Skips blanks and line ends. Returns the next byte, left unread, or -1 at the
 // end of the file (or after a read error).
 int skipblanksslow(inputstream& in) {
+    constexpr std::uint64_t eightspaces = 0x2020202020202020;
     for (;;) {
         const char* p = in.pos;
         while (p < in.end) {
+            // Long runs of spaces go eight at a time.
+            std::uint64_t eight;
+            while (in.end - p >= 8 && (std::memcpy(&eight, p, 8), eight == eightspaces)) p += 8;
+            if (p == in.end) break;
             charclass c = classof(*p);
             if (c == lineend) {
                 newline(in, p);
