@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdint>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <limits>
 #include <random>
 #include <string>
@@ -80,6 +83,47 @@ std::string contents(const char* name) {
     for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) out.append(block, static_cast<std::size_t>(n));
     close(fd);
     return out;
+}
+
+// Results files as the end-to-end runs expect the program to leave them read
+// back through the program's own reader: four numbers a line, and written
+// again, the same line to the byte.
+TEST(report, resultsfilesreadback) {
+    int lines = 0;
+    bool infinite = false;
+    bool nan = false;
+    for (const auto& run : std::filesystem::directory_iterator(RUNSDIR)) {
+        for (const auto& file : std::filesystem::directory_iterator(run.path())) {
+            std::string name = file.path().filename().string();
+            if (name.rfind("expect.", 0) != 0 || name == "expect.console" || name == "expect.status" ||
+                name == "expect.stderr")
+                continue;
+            std::ifstream stream(file.path(), std::ios::binary);
+            std::stringstream whole;
+            whole << stream.rdbuf();
+            const std::string filetext = whole.str();
+            inputstream in;
+            openmemory(in, filetext.data(), filetext.data() + filetext.size());
+            std::istringstream expected(filetext);
+            std::string line;
+            for (long number = 1; std::getline(expected, line); ++number) {
+                double v[4] = {0, 0, 0, 0};
+                ASSERT_EQ(readrecord(in, v[0], v[1], v[2], v[3]).status, readstatus::complete) << file.path();
+                EXPECT_EQ(in.line, number + 1) << file.path() << ": a record that is not one line";
+                EXPECT_EQ(text(resultsline(v[0], v[1], v[2], v[3])), line + "\n") << file.path();
+                for (double x : v) {
+                    infinite = infinite || std::isinf(x);
+                    nan = nan || std::isnan(x);
+                }
+                ++lines;
+            }
+            double v[4];
+            EXPECT_EQ(readrecord(in, v[0], v[1], v[2], v[3]).status, readstatus::endofinput) << file.path();
+        }
+    }
+    EXPECT_GT(lines, 20);
+    EXPECT_TRUE(infinite);
+    EXPECT_TRUE(nan);
 }
 
 TEST(report, appendskeepswhatthefileholds) {
