@@ -28,38 +28,36 @@ bool samebits(double a, double b) {
     return std::isnan(a) ? std::isnan(b) : std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-// Reads records until the end of input or a failure; returns a trace of every
-// outcome and value.
-std::string records(const char* first, const char* last, std::size_t chunk) {
+std::string trace(const readoutcome& got) {
+    return std::to_string(static_cast<int>(got.status)) + ":" + std::to_string(got.line) + ":" +
+           std::to_string(got.column) + ":" + got.found + ";";
+}
+
+// Reads records until the end of input or a failure, and a name from the same
+// bytes; returns a trace of every outcome and value.
+std::string readall(const char* first, const char* last, std::size_t chunk) {
     inputstream in;
     openmemory(in, first, last, chunk);
     double v[4] = {0, 0, 0, 0};
-    std::string trace;
-    for (int request = 0; request < 5000; ++request) {
+    std::string out;
+    for (readstatus status = readstatus::complete; status == readstatus::complete;) {
         readoutcome got = readrecord(in, v[0], v[1], v[2], v[3]);
-        trace += std::to_string(static_cast<int>(got.status)) + ":" + std::to_string(got.line) + ":" +
-                 std::to_string(got.column) + ":" + got.found + ";";
+        status = got.status;
+        out += trace(got);
         for (double x : v) {
             char text[maxnumberlength];
             std::size_t n = formatnumber(x, text);
             double back;
             check(parsenumber(text, text + n, back) && samebits(back, x));
-            trace.append(text, n);
-            trace += ' ';
+            out.append(text, n) += ' ';
         }
-        if (got.status != readstatus::complete) break;
     }
-    return trace;
-}
-
-std::string name(const char* first, const char* last, std::size_t chunk) {
-    inputstream in;
-    openmemory(in, first, last, chunk);
+    inputstream control;
+    openmemory(control, first, last, chunk);
     char fname[namelength];
     std::memset(fname, '?', namelength);
-    readoutcome got = readname(in, fname);
-    return std::to_string(static_cast<int>(got.status)) + ":" + std::to_string(got.line) + ":" +
-           std::to_string(got.column) + ":" + got.found + ";" + std::string(fname, namelength);
+    out += trace(readname(control, fname));
+    return out.append(fname, namelength);
 }
 
 void plainnumber(const char* first, const char* last) {
@@ -80,8 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t chunk = data[0] % 16 + 1;
     const char* first = reinterpret_cast<const char*>(data + 1);
     const char* last = first + (size - 1);
-    check(records(first, last, chunk) == records(first, last, 1 << 16));
-    check(name(first, last, chunk) == name(first, last, 1 << 16));
+    check(readall(first, last, chunk) == readall(first, last, 1 << 16));
     if (size - 1 <= maxvaluelength) plainnumber(first, last);
     return 0;
 }
