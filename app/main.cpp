@@ -1,5 +1,6 @@
 // The process entry: ignores its arguments, runs, and returns the run's status.
 #include <csignal>
+#include <new>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,5 +18,13 @@ int main() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDONLY) < 0) return pairstat::exitioerror;
     }
-    return pairstat::run();
+    try {
+        return pairstat::run();
+    } catch (const std::bad_alloc&) {
+        // Too little memory for the reader's block or a diagnostic's text.
+        static const char text[] = "pairstat: out of memory\n";
+        ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
+        (void)ignored;
+        return pairstat::exitnomemory;
+    }
 }

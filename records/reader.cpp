@@ -66,7 +66,7 @@ bool fill(inputstream& in) {
         in.pos = base;
         in.end = base + kept;
     }
-    char* room = base + (in.end - in.buffer.get());
+    char* room = base + (in.end - base);
     std::size_t space = in.capacity - static_cast<std::size_t>(in.end - base);
     ssize_t n;
     if (in.fd >= 0) {
