@@ -23,7 +23,6 @@ static_assert(blocksize > 2 * maxvaluelength);
 
 // What a byte is to the reader. Blanks, line ends, commas and slashes end a
 // value; a carriage return is a blank, so CRLF files read like LF files.
-// Blanks and line ends are the two classes below `comma`.
 enum charclass : unsigned char { other, blank, lineend, comma, slash };
 
 struct classtable {
@@ -40,7 +39,10 @@ constexpr classtable classes;
 
 inline charclass classof(char c) { return classes.of[static_cast<unsigned char>(c)]; }
 inline bool isseparator(char c) { return classof(c) != other; }
-inline bool isspacing(char c) { return static_cast<unsigned char>(classof(c) - blank) < comma - blank; }
+inline bool isspacing(char c) {
+    charclass k = classof(c);
+    return k == blank || k == lineend;
+}
 inline bool isdecimal(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 long long fileoffset(const inputstream& in, const char* p) {
@@ -66,8 +68,9 @@ bool fill(inputstream& in) {
         in.pos = base;
         in.end = base + kept;
     }
-    char* room = base + (in.end - base);
-    std::size_t space = in.capacity - static_cast<std::size_t>(in.end - base);
+    const std::size_t used = static_cast<std::size_t>(in.end - base);
+    char* room = base + used;
+    std::size_t space = in.capacity - used;
     ssize_t n;
     if (in.fd >= 0) {
         do n = ::read(in.fd, room, space);
@@ -328,10 +331,16 @@ bool numbervalue(inputstream& in, double* (&items)[count], std::size_t& index, r
     return true;
 }
 
-// Gets the next byte of a delimited text, refilling as needed; -1 at the end.
-int nextbyte(inputstream& in) {
+// Looks at the next byte, refilling as needed; -1 at the end.
+int peekbyte(inputstream& in) {
     if (in.pos == in.end && !fill(in)) return -1;
-    return static_cast<unsigned char>(*in.pos++);
+    return static_cast<unsigned char>(*in.pos);
+}
+
+int nextbyte(inputstream& in) {
+    int c = peekbyte(in);
+    if (c >= 0) ++in.pos;
+    return c;
 }
 
 // Reads a text enclosed in apostrophes or quotation marks, starting at the
@@ -348,18 +357,13 @@ bool delimitedtext(inputstream& in, std::string& text, readoutcome& out) {
             return failure(at, delimiter == '\'' ? "a closing \"'\"" : "a closing '\"'", nullptr, nullptr, out);
         }
         if (c == delimiter) {
-            if (in.pos == in.end) fill(in);
-            if (in.pos < in.end && *in.pos == delimiter) {
-                ++in.pos;
-            } else {
-                break;
-            }
+            if (peekbyte(in) != delimiter) break;
+            ++in.pos;
         } else if (c == '\n') {
             newline(in, in.pos - 1);
             continue;
-        } else if (c == '\r') {
-            if (in.pos == in.end) fill(in);
-            if (in.pos < in.end && *in.pos == '\n') continue;  // the CR of a CRLF line end
+        } else if (c == '\r' && peekbyte(in) == '\n') {
+            continue;  // the CR of a CRLF line end
         }
         if (++length > maxvaluelength)
             return failure(at, "a value of at most 4096 characters", text.data(), text.data() + text.size(), out);
@@ -470,8 +474,8 @@ int openinput(inputstream& in, const char* name) {
     while (fd < 0 && errno == EINTR);
     if (fd < 0) return errno;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (error != 0) {
         ::close(fd);
         return error;
     }

@@ -127,17 +127,31 @@ int openresults(resultsfile& results, const char* name) {
     return 0;
 }
 
+namespace {
+
+// Writes LINE with one call (again only after a signal), and notes in OUT a
+// failed or short write.
+void writeonce(int fd, const reportline& line, appendoutcome& out) {
+    ssize_t n;
+    do n = ::write(fd, line.text, line.length);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        out.error = errno;
+        out.call = "write";
+    } else if (static_cast<std::size_t>(n) != line.length) {
+        out.written = n;
+        out.call = "write";
+    }
+}
+
+}  // namespace
+
 appendoutcome appendline(resultsfile& results, const reportline& line) {
     appendoutcome out;
     if (!results.regular) {
         // A device or a pipe: nothing to lock and nothing to cut back.
-        ssize_t n;
-        do n = ::write(results.fd, line.text, line.length);
-        while (n < 0 && errno == EINTR);
-        out.call = "write";
-        if (n < 0) out.error = errno;
-        else if (static_cast<std::size_t>(n) != line.length) out.written = n;
-        out.restored = n <= 0;
+        writeonce(results.fd, line, out);
+        out.restored = out.written == 0;
         return out;
     }
 
@@ -150,16 +164,8 @@ appendoutcome appendline(resultsfile& results, const reportline& line) {
         out.error = errno;
         out.call = "stat";
     } else {
-        ssize_t n;
-        do n = ::write(results.fd, line.text, line.length);
-        while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            out.error = errno;
-            out.call = "write";
-        } else if (static_cast<std::size_t>(n) != line.length) {
-            out.written = n;
-            out.call = "write";
-        } else if (::fdatasync(results.fd) != 0) {
+        writeonce(results.fd, line, out);
+        if (out.ok() && ::fdatasync(results.fd) != 0) {
             // The line may not be on the device (a full disk or quota on a
             // network file system shows here): take it back.
             out.error = errno;
