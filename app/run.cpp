@@ -31,7 +31,22 @@ int fail(int status, const std::string& text) {
     return status;
 }
 
-std::string quoted(const char* name) { return std::string("'") + name + "'"; }
+std::string quoted(const std::string& name) {
+    std::string text(1, '\'');
+    text += printable(name);
+    return text += '\'';
+}
+
+std::string at(const char* file, long line) { return std::string(file) + ":" + std::to_string(line) + ": "; }
+
+std::string number(double value) {
+    char text[maxnumberlength];
+    return std::string(text, formatnumber(value, text));
+}
+
+// Warnings are gathered while the run goes on and written, one line each,
+// once it has done its work: a run that fails prints its one diagnostic only.
+void warn(std::string& warnings, const std::string& text) { warnings += "pairstat: warning: " + text + "\n"; }
 
 // The diagnostic and status for a request that did not complete.
 int readfailed(const char* file, const readoutcome& got) {
@@ -39,9 +54,13 @@ int readfailed(const char* file, const readoutcome& got) {
         return fail(exitioerror, "cannot read " + quoted(file) + ": " + std::strerror(got.error));
     // Only the end of the file leaves nothing to show.
     std::string found = got.found[0] == '\0' ? "end of file" : std::string("\"") + got.found + "\"";
-    return fail(exitbaddata, std::string(file) + ":" + std::to_string(got.line) + ":" +
-                                 std::to_string(got.column) + ": expected " + std::string(got.expected) +
-                                 ", found " + found);
+    std::string text = std::string(file) + ":" + std::to_string(got.line) + ":" + std::to_string(got.column) +
+                       ": expected " + got.expected + ", found " + found;
+    // A word or a '#' where a number is due is most often a header or a note.
+    char lead = got.found[0];
+    if (file == datafile && (lead == '#' || (lead >= 'A' && lead <= 'Z') || (lead >= 'a' && lead <= 'z')))
+        text += "; the data file takes no header or comment lines";
+    return fail(exitbaddata, text);
 }
 
 int consolefailed(int error) {
@@ -53,12 +72,31 @@ int appendfailed(const std::string& name, const appendoutcome& got) {
                                      : "only " + std::to_string(got.written) + " bytes of the line were written";
     std::string verb = std::strcmp(got.call, "lock") == 0 ? "cannot lock " : "cannot append to ";
     std::string state = got.restored ? "" : "; it may now end with part of a line";
-    return fail(exitioerror, verb + quoted(name.c_str()) + ": " + why + state);
+    return fail(exitioerror, verb + quoted(name) + ": " + why + state);
+}
+
+// A name that is not the one written in the control file: cut to namelength
+// characters, or ended by a slash outside quotation marks.
+void checkname(const std::string& name, const nametext& written, long line, std::string& warnings) {
+    if (written.slash) {
+        warn(warnings, at(controlfile, line) + "the results-file name ends at the slash after \"" +
+                           printable(written.written, true) + "\", so the line goes to " + quoted(name) +
+                           "; put a name that holds a slash in quotes ('out/res.dat')");
+    } else if (written.written.size() > namelength) {
+        // A cut between the bytes of one UTF-8 character: the next kept-off
+        // byte continues it (10xxxxxx).
+        bool midcharacter = (static_cast<unsigned char>(written.written[namelength]) & 0xc0) == 0x80;
+        warn(warnings, at(controlfile, line) + "the results-file name \"" + printable(written.written, true) +
+                           "\" is cut to its first " + std::to_string(namelength) + " characters, " +
+                           quoted(name) + (midcharacter ? " (the cut falls inside a multi-byte character)" : "") +
+                           "; use a name of at most " + std::to_string(namelength) +
+                           " characters, or a symbolic link to reach a deeper folder");
+    }
 }
 
 // The multi-sample summary: the mean and spread of the NCONF accepted values.
-int summarize(const double* pairvalues, int nconf, double ut, double beta, resultsfile& results,
-              const std::string& name) {
+// Writes the mean line and sets LINE to the results line; returns the status.
+int summarize(const double* pairvalues, int nconf, double ut, double beta, reportline& line) {
     const std::size_t bytes = sizeof(double) * static_cast<std::size_t>(nconf);
     std::unique_ptr<double[]> data(new (std::nothrow) double[static_cast<std::size_t>(nconf)]);
     if (!data) {
@@ -74,9 +112,100 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, resul
     if (int error = writeconsole(meanline(mean, stddev))) return consolefailed(error);
 
     double meanerr = stddev / std::sqrt(static_cast<double>(nconf));
-    if (appendoutcome got = appendline(results, resultsline(ut, beta, mean, meanerr)); !got.ok())
-        return appendfailed(name, got);
+    line = resultsline(ut, beta, mean, meanerr);
     return exitok;
+}
+
+// Both equal, or both NaN: the same U/t or beta.
+bool agrees(double x, double y) { return x == y || (x != x && y != y); }
+
+// What the scan saw beyond the values, for the warnings: where records start,
+// and the first record of each kind that changes what a report means. A line
+// is 0 where there is no such record.
+struct scannotes {
+    long records = 0;    // complete records read
+    long last = 0;       // the record read last, complete or not
+    long partial = 0;    // a record the file ends in, part-way through it
+    long unpaired = 0;   // a final record without a partner
+    long first = 0;      // the first record, and its U/t and beta as read
+    double firstuscaled = 0.0;
+    double firstbetascaled = 0.0;
+    long mixed = 0;      // the first record whose U/t or beta differs from the first's
+    double mixeduscaled = 0.0;
+    double mixedbetascaled = 0.0;
+    long accepted = 0;   // the first accepted pair's first record
+    long nonfinite = 0;  // the first accepted pair whose value is infinite or NaN,
+    long nonfinitesecond = 0;  // its second record,
+    bool nonfinitenan = false; // whether the value is NaN,
+    int nonfinitepairs = 0;    // and how many such pairs there are
+    long beyond = 0;     // where the file goes on after the last pair read
+
+    // Notes a request's outcome and the fields it left; returns whether the
+    // record is complete.
+    bool record(const readoutcome& got, double uscaled, double betascaled) {
+        if (got.status != readstatus::complete) {
+            if (got.status == readstatus::endofinput && got.places > 0) partial = last = got.start;
+            return false;
+        }
+        last = got.start;
+        if (++records == 1) {
+            first = last;
+            firstuscaled = uscaled;
+            firstbetascaled = betascaled;
+        } else if (mixed == 0 && !(agrees(uscaled, firstuscaled) && agrees(betascaled, firstbetascaled))) {
+            mixed = last;
+            mixeduscaled = uscaled;
+            mixedbetascaled = betascaled;
+        }
+        return true;
+    }
+};
+
+std::string utandbeta(double uscaled, double betascaled) {
+    return "U/t " + number(uscaled / 10.0) + " and beta " + number(betascaled / 10.0);
+}
+
+// The warnings for the rules that change what the run's lines mean.
+void scanwarnings(const scannotes& notes, int nconf, const std::string& name, std::string& warnings) {
+    if (notes.partial != 0)
+        warn(warnings, at(datafile, notes.partial) +
+                           "the file ends part-way through this record; U/t, beta and the fourth value of the "
+                           "report come from its fields read so far");
+    if (notes.unpaired != 0)
+        warn(warnings, at(datafile, notes.unpaired) +
+                           "this record has no partner: it is not counted, but the report's U/t and beta" +
+                           (nconf == 1 ? " and the results line's fourth value" : "") + " come from it");
+    if (notes.mixed != 0)
+        warn(warnings, at(datafile, notes.mixed) + "this record has " +
+                           utandbeta(notes.mixeduscaled, notes.mixedbetascaled) + ", where the record at line " +
+                           std::to_string(notes.first) + " has " +
+                           utandbeta(notes.firstuscaled, notes.firstbetascaled) +
+                           ": the mean mixes values taken at both, and the report gives the U/t and beta of the "
+                           "record read last");
+    if (notes.beyond != 0)
+        warn(warnings, at(datafile, notes.beyond) + "only the first " + std::to_string(maxpairs) +
+                           " pairs are used; the file goes on at this line, and the rest is not read");
+    if (notes.nonfinite != 0)
+        warn(warnings, at(datafile, notes.nonfinite) + "the pair at lines " + std::to_string(notes.nonfinite) +
+                           " and " + std::to_string(notes.nonfinitesecond) + " gives " +
+                           (notes.nonfinitenan ? "an undefined value (NaN)" : "an infinite value (b is zero)") +
+                           (notes.nonfinitepairs > 1 ? ", and so do " + std::to_string(notes.nonfinitepairs - 1) +
+                                                           " more pairs"
+                                                     : "") +
+                           "; the run's results are infinite or undefined, and plots leave such a line out");
+    if (nconf == 0) {
+        const char* why = notes.records == 0 && notes.partial == 0 ? "the file holds no record"
+                          : notes.records < 2                       ? "the file holds no whole pair"
+                                                                    : "every pair's a, the third field of its first "
+                                                                      "record, is zero or NaN";
+        warn(warnings, std::string(datafile) + ": no pair was accepted (" + why +
+                           "), so nothing was appended to " + quoted(name));
+    } else if (nconf == 1) {
+        warn(warnings, at(datafile, notes.accepted) +
+                           "only this pair was accepted: the fourth column of its line in " + quoted(name) +
+                           " is the fourth field of the record at line " + std::to_string(notes.last) +
+                           ", not an error");
+    }
 }
 
 }  // namespace
@@ -91,7 +220,8 @@ int run() {
 
     char fname[namelength];
     std::memset(fname, ' ', namelength);
-    readoutcome got = readname(controlstream, fname);
+    nametext written;
+    readoutcome got = readname(controlstream, fname, written);
     if (got.status != readstatus::complete) {
         if (got.status == readstatus::endofinput) got.expected = "a results-file name";
         return readfailed(controlfile, got);
@@ -100,12 +230,14 @@ int run() {
     name.erase(name.find_last_not_of(' ') + 1);
     if (name.empty())
         return fail(exitbaddata, std::string(controlfile) + ": expected a results-file name, found an empty one");
+    std::string warnings;
+    checkname(name, written, got.start, warnings);
 
     // Opened before any data is read, so a new results file exists after every
     // run that gets this far, even one that appends nothing.
     resultsfile results;
     if (int error = openresults(results, name.c_str()))
-        return fail(exitcantcreate, "cannot open " + quoted(name.c_str()) + " for appending: " + std::strerror(error));
+        return fail(exitcantcreate, "cannot open " + quoted(name) + " for appending: " + std::strerror(error));
 
     // a and b live as long as the run, like the other fields: a null value or a
     // slash in a record leaves what the variable held before, possibly from an
@@ -117,38 +249,63 @@ int run() {
     double aux = 0.0;
     int nconf = 0;
     std::array<double, maxpairs> pairvalues{};  // slot k of the run is pairvalues[k - 1]
+    scannotes notes;
 
-    // At most maxpairs pairs; whatever the file holds after them is never read.
+    // At most maxpairs pairs; whatever the file holds after them is never read
+    // (but for a look at the block already held, to tell whether it goes on).
     // The scan ends at the first record the file ends in, before or after its
     // pair's first record.
-    for (int pair = 1; pair <= maxpairs; ++pair) {
-        if (readoutcome first = readrecord(datastream, uscaled, betascaled, a, aux);
-            first.status != readstatus::complete) {
-            if (first.status == readstatus::endofinput) break;
-            return readfailed(datafile, first);
+    for (int pair = 1;; ++pair) {
+        if (pair > maxpairs) {
+            notes.beyond = nextvalueline(datastream);
+            break;
         }
-        if (readoutcome second = readrecord(datastream, uscaled, betascaled, b, aux);
-            second.status != readstatus::complete) {
-            if (second.status == readstatus::endofinput) break;
-            return readfailed(datafile, second);
+        readoutcome first = readrecord(datastream, uscaled, betascaled, a, aux);
+        if (!notes.record(first, uscaled, betascaled)) {
+            if (first.status != readstatus::endofinput) return readfailed(datafile, first);
+            break;
+        }
+        const long firstline = notes.last;
+        readoutcome second = readrecord(datastream, uscaled, betascaled, b, aux);
+        if (!notes.record(second, uscaled, betascaled)) {
+            if (second.status != readstatus::endofinput) return readfailed(datafile, second);
+            if (second.places == 0) notes.unpaired = firstline;
+            break;
         }
         // NaN and zeros of either sign fail the test; b is not tested, so a
         // zero b gives an infinite value that is counted like any other.
         if (std::fabs(a) > 0.0) {
-            ++nconf;
-            pairvalues[static_cast<std::size_t>(nconf - 1)] = 1.0 - (a / b);
+            const double value = 1.0 - (a / b);
+            pairvalues[static_cast<std::size_t>(nconf++)] = value;
+            if (nconf == 1) notes.accepted = firstline;
+            if (!std::isfinite(value) && notes.nonfinitepairs++ == 0) {
+                notes.nonfinite = firstline;
+                notes.nonfinitesecond = notes.last;
+                notes.nonfinitenan = std::isnan(value);
+            }
         }
     }
 
     const double ut = uscaled / 10.0;
     const double beta = betascaled / 10.0;
     if (int error = writeconsole(countline(ut, beta, nconf))) return consolefailed(error);
-    if (nconf == 1) {
-        if (appendoutcome added = appendline(results, resultsline(ut, beta, pairvalues[0], aux)); !added.ok())
-            return appendfailed(name, added);
+    scanwarnings(notes, nconf, name, warnings);
+    if (nconf > 0) {
+        // One results line, from one place: the single value and the fourth
+        // field, or the mean and its error.
+        reportline line;
+        if (nconf == 1) {
+            line = resultsline(ut, beta, pairvalues[0], aux);
+        } else if (int status = summarize(pairvalues.data(), nconf, ut, beta, line); status != exitok) {
+            return status;
+        }
+        if (appendoutcome added = appendline(results, line); !added.ok()) return appendfailed(name, added);
     }
-    if (nconf <= 1) return exitok;
-    return summarize(pairvalues.data(), nconf, ut, beta, results, name);
+    if (!warnings.empty()) {
+        ssize_t ignored = ::write(STDERR_FILENO, warnings.data(), warnings.size());
+        (void)ignored;  // a warning that can't be shown changes nothing the run did
+    }
+    return exitok;
 }
 
 }  // namespace pairstat

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -114,6 +114,8 @@ int skipblanksslow(inputstream& in) {
     }
 }
 
+// The fast path of skipblanksslow; the fuzz target's comparison across piece
+// sizes proves they agree, as for plainnumber.
 inline int skipblanks(inputstream& in) {
     // Most often no blank or a single one stands before the next value.
     const char* p = in.pos;
@@ -169,28 +171,33 @@ bool scantoken(inputstream& in, const char*& first, const char*& last) {
     return scanned <= maxvaluelength;
 }
 
-// Shows TEXT in a diagnostic: bytes that a terminal would not show as they are
-// become \xNN, a quotation mark or backslash gets a backslash, and a long text
-// is cut.
+// Writes byte C as a diagnostic shows it (see printable) to OUT, which has
+// room for 4 bytes; returns how many it wrote.
+std::size_t showbyte(unsigned char c, bool quoted, char* out) {
+    static const char hex[] = "0123456789abcdef";
+    if (c == '\\' || (quoted && c == '"')) {
+        out[0] = '\\';
+        out[1] = static_cast<char>(c);
+        return 2;
+    }
+    if (c < 0x20 || c >= 0x7f) {
+        out[0] = '\\';
+        out[1] = 'x';
+        out[2] = hex[c >> 4];
+        out[3] = hex[c & 15];
+        return 4;
+    }
+    out[0] = static_cast<char>(c);
+    return 1;
+}
+
+// Shows TEXT = [first, last) in a diagnostic between quotation marks, cut
+// after about 40 characters.
 void showtext(const char* first, const char* last, char (&out)[64]) {
     constexpr std::size_t shown = 40;
-    static const char hex[] = "0123456789abcdef";
     std::size_t n = 0;
     const char* p = first;
-    for (; p < last && n < shown; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c == '"' || c == '\\') {
-            out[n++] = '\\';
-            out[n++] = static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f) {
-            out[n++] = '\\';
-            out[n++] = 'x';
-            out[n++] = hex[c >> 4];
-            out[n++] = hex[c & 15];
-        } else {
-            out[n++] = static_cast<char>(c);
-        }
-    }
+    for (; p < last && n < shown; ++p) n += showbyte(static_cast<unsigned char>(*p), true, out + n);
     if (p < last) {
         std::memcpy(out + n, "...", 3);
         n += 3;
@@ -234,25 +241,45 @@ bool readfailure(const inputstream& in, readoutcome& out) {
     return false;
 }
 
-bool toolong(place at, const char* first, readoutcome& out) {
-    return failure(at, "a value of at most 4096 characters", first, first + maxvaluelength + 1, out);
+const char* toolong() {
+    static const std::string text = "a value of at most " + std::to_string(maxvaluelength) + " characters";
+    return text.c_str();
 }
 
 // Reads the repeat count r of a value written r*c or r*, from TEXT = [first, last).
-// Returns 0 if the text holds no repeat count, -1 for a count of zero or one too
-// large to hold; otherwise the count, with `first` moved past the asterisk.
-long long repeatcount(const char*& first, const char* last) {
+// Returns 0 if the text holds no repeat count; otherwise the count (held at
+// the largest size_t, far beyond the items any request has), with `first`
+// moved past the asterisk. A count of zero gives 0 too, with `first` moved.
+std::size_t repeatcount(const char*& first, const char* last) {
     const char* p = first;
     while (p < last && isdecimal(*p)) ++p;
     if (p == first || p == last || *p != '*') return 0;
-    long long count = 0;
+    constexpr std::size_t most = std::numeric_limits<std::size_t>::max();
+    std::size_t count = 0;
     for (const char* d = first; d < p; ++d) {
-        count = count * 10 + (*d - '0');
-        if (count > std::numeric_limits<int>::max()) return -1;
+        std::size_t digit = static_cast<std::size_t>(*d - '0');
+        count = count > (most - digit) / 10 ? most : count * 10 + digit;
     }
-    if (count == 0) return -1;
     first = p + 1;
     return count;
+}
+
+// Takes the text of one value at in.pos as [first, last); in.pos moves past
+// it. With REPEAT, a repeat count before the value is read too: *REPEAT is the
+// count (1 when there is none) and *VALUE the start of the value after its
+// asterisk (`last` for r* alone). Fills OUT and returns false for a text
+// longer than maxvaluelength, a read error, or a repeat count of zero.
+bool taketoken(inputstream& in, const char*& first, const char*& last, readoutcome& out,
+               std::size_t* repeat = nullptr, const char** value = nullptr) {
+    place at = here(in);
+    if (!scantoken(in, first, last)) return failure(at, toolong(), first, first + maxvaluelength + 1, out);
+    if (in.error != 0) return readfailure(in, out);
+    if (repeat == nullptr) return true;
+    *value = first;
+    *repeat = repeatcount(*value, last);
+    if (*value == first) *repeat = 1;
+    else if (*repeat == 0) return failure(at, "a repeat count of at least 1", first, last, out);
+    return true;
 }
 
 bool equalsword(const char* first, const char* last, const char* word) {
@@ -272,6 +299,12 @@ bool equalsword(const char* first, const char* last, const char* word) {
 // first check). Anything else it stops short of or refuses (a D or sign-only
 // exponent, a repeat count, a letter, a value out of range) is left to the
 // full rules: then this returns false and changes nothing.
+//
+// This fast path and plainrecord below fire only when a value and its
+// separator already sit in the block. The test that proves they agree with the
+// full rules is the fuzz target's comparison of every outcome across piece
+// sizes (records/reader_fuzz.cpp): pieces of 1 to 16 bytes mostly take the
+// full rules, whole blocks mostly the fast paths.
 inline bool plainnumber(const char*& p, const char* end, double& value) {
     const char* digits = p + (*p == '-');
     if (digits >= end || !(isdecimal(*digits) || *digits == '.')) return false;
@@ -314,20 +347,17 @@ bool numbervalue(inputstream& in, double* (&items)[count], std::size_t& index, r
     place at = here(in);
     const char* first;
     const char* last;
-    if (!scantoken(in, first, last)) return toolong(at, first, out);
-    if (in.error != 0) return readfailure(in, out);
-    const char* valuefirst = first;
-    long long repeat = repeatcount(valuefirst, last);
-    if (repeat < 0) return failure(at, "a repeat count from 1 to 2147483647", first, last, out);
-    if (repeat == 0) repeat = 1;
+    std::size_t repeat;
+    const char* valuefirst;
+    if (!taketoken(in, first, last, out, &repeat, &valuefirst)) return false;
     if (valuefirst == last) {
         // r* alone: r null values
-        index += std::min<std::size_t>(static_cast<std::size_t>(repeat), count - index);
+        index += std::min(repeat, count - index);
         return true;
     }
     double value;
     if (!parsenumber(valuefirst, last, value)) return failure(at, "a number", first, last, out);
-    for (long long k = 0; k < repeat && index < count; ++k) *items[index++] = value;
+    for (std::size_t k = 0; k < repeat && index < count; ++k) *items[index++] = value;
     return true;
 }
 
@@ -344,12 +374,11 @@ int nextbyte(inputstream& in) {
 }
 
 // Reads a text enclosed in apostrophes or quotation marks, starting at the
-// delimiter, keeping its first namelength characters. A doubled delimiter
-// stands for one; a line end inside the text adds nothing to it.
+// delimiter, into TEXT. A doubled delimiter stands for one; a line end inside
+// the text adds nothing to it.
 bool delimitedtext(inputstream& in, std::string& text, readoutcome& out) {
     place at = here(in);
     const char delimiter = *in.pos++;
-    std::size_t length = 0;
     for (;;) {
         int c = nextbyte(in);
         if (c < 0) {
@@ -365,9 +394,9 @@ bool delimitedtext(inputstream& in, std::string& text, readoutcome& out) {
         } else if (c == '\r' && peekbyte(in) == '\n') {
             continue;  // the CR of a CRLF line end
         }
-        if (++length > maxvaluelength)
-            return failure(at, "a value of at most 4096 characters", text.data(), text.data() + text.size(), out);
-        if (text.size() < namelength) text += static_cast<char>(c);
+        if (text.size() == maxvaluelength)
+            return failure(at, toolong(), text.data(), text.data() + text.size(), out);
+        text += static_cast<char>(c);
     }
     if (in.error != 0) return readfailure(in, out);
     if (in.pos < in.end && !isseparator(*in.pos))
@@ -376,40 +405,45 @@ bool delimitedtext(inputstream& in, std::string& text, readoutcome& out) {
     return true;
 }
 
-// Reads one name item's value, possibly repeated, into `name`.
-bool namevalue(inputstream& in, char (&name)[namelength], std::size_t& index, readoutcome& out) {
-    place at = here(in);
+bool iscontrol(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
+
+// Reads one name item's value, possibly repeated, into `name`, and how it
+// was written into WRITTEN.
+bool namevalue(inputstream& in, char (&name)[namelength], nametext& written, std::size_t& index,
+               readoutcome& out) {
     if (isdecimal(*in.pos)) {
         // Digits might be a repeat count: look at the whole text, then go back
         // to its start (it stays in the buffer) or to just past the asterisk.
         const char* first;
         const char* last;
-        if (!scantoken(in, first, last)) return toolong(at, first, out);
-        if (in.error != 0) return readfailure(in, out);
-        const char* valuefirst = first;
-        if (repeatcount(valuefirst, last) < 0)
-            return failure(at, "a repeat count from 1 to 2147483647", first, last, out);
+        std::size_t repeat;
+        const char* valuefirst;
+        if (!taketoken(in, first, last, out, &repeat, &valuefirst)) return false;
         in.pos = valuefirst;
         if (valuefirst == last) {
             index = 1;  // r* alone: null values
             return true;
         }
     }
-    std::string text;
+    std::string& text = written.written;
+    text.clear();
     place valueat = here(in);
     if (*in.pos == '\'' || *in.pos == '"') {
         if (!delimitedtext(in, text, out)) return false;
+        written.slash = false;
     } else {
         const char* first;
         const char* last;
-        if (!scantoken(in, first, last)) return toolong(valueat, first, out);
-        if (in.error != 0) return readfailure(in, out);
-        text.assign(first, std::min<std::size_t>(static_cast<std::size_t>(last - first), namelength));
+        if (!taketoken(in, first, last, out)) return false;
+        text.assign(first, last);
+        written.slash = in.pos < in.end && *in.pos == '/';
     }
-    if (text.find('\0') != std::string::npos)
-        return failure(valueat, "a name without NUL bytes", text.data(), text.data() + text.size(), out);
-    text.resize(namelength, ' ');
-    std::memcpy(name, text.data(), namelength);
+    const std::size_t kept = std::min(text.size(), namelength);
+    if (std::find_if(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(kept), iscontrol) !=
+        text.begin() + static_cast<std::ptrdiff_t>(kept))
+        return failure(valueat, "a name without control characters", text.data(), text.data() + kept, out);
+    std::memset(name, ' ', namelength);
+    std::memcpy(name, text.data(), kept);
     index = 1;
     return true;
 }
@@ -421,10 +455,12 @@ readoutcome request(inputstream& in, std::size_t count, valuereader value) {
     readoutcome out;
     std::size_t index = 0;
     int c = skipblanks(in);
+    out.start = in.line;
     for (;;) {
         if (c < 0) {
             if (in.error != 0) readfailure(in, out);
             else endofinput(in, out);
+            out.places = index;
             return out;
         }
         if (c == '/') {
@@ -498,12 +534,40 @@ void openmemory(inputstream& in, const char* first, const char* last, std::size_
 readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled, double& measure,
                        double& aux) {
     double* items[4] = {&uscaled, &betascaled, &measure, &aux};
-    if (plainrecord(in, items)) return {};
+    const long start = in.line;
+    if (plainrecord(in, items)) {
+        readoutcome out;
+        out.start = start;
+        return out;
+    }
     return request(in, 4, [&](std::size_t& index, readoutcome& out) { return numbervalue(in, items, index, out); });
 }
 
-readoutcome readname(inputstream& in, char (&name)[namelength]) {
-    return request(in, 1, [&](std::size_t& index, readoutcome& out) { return namevalue(in, name, index, out); });
+readoutcome readname(inputstream& in, char (&name)[namelength], nametext& written) {
+    return request(in, 1,
+                   [&](std::size_t& index, readoutcome& out) { return namevalue(in, name, written, index, out); });
+}
+
+long nextvalueline(inputstream& in) {
+    bool refilled = false;
+    for (;;) {
+        const char* p = in.pos;
+        while (p < in.end && isspacing(*p)) {
+            if (*p == '\n') newline(in, p);
+            ++p;
+        }
+        in.pos = p;
+        if (p < in.end) return in.line;
+        if (refilled || !fill(in)) return 0;
+        refilled = true;
+    }
+}
+
+std::string printable(std::string_view text, bool quoted) {
+    std::string out;
+    char shown[4];
+    for (char c : text) out.append(shown, showbyte(static_cast<unsigned char>(c), quoted, shown));
+    return out;
 }
 
 bool parsenumber(const char* first, const char* last, double& value) {

@@ -16,11 +16,19 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace pairstat {
 
 // Longest value text the reader accepts.
 inline constexpr std::size_t maxvaluelength = 4096;
+
+// Shows TEXT in a diagnostic: bytes that a terminal would not show as they are
+// (below 0x20, and 0x7f and above) become \xNN, and a backslash is doubled. With
+// QUOTED, a quotation mark gets a backslash too, so the text can stand between
+// quotation marks.
+std::string printable(std::string_view text, bool quoted = false);
 
 // Length of a name item: a longer name keeps its leftmost characters, a
 // shorter one is padded with blanks.
@@ -36,6 +44,9 @@ enum class readstatus {
 // What a request did; for a failure also where and what.
 struct readoutcome {
     readstatus status = readstatus::complete;
+    long start = 0;        // 1-based line where the request's first value or separator stands
+    std::size_t places = 0;     // at the end of the file: the items the request had passed (values
+                                // and nulls); more than 0 means the file ends part-way through it
     long line = 0;         // 1-based line of the offending text, or of the end of the file
     long column = 0;       // 1-based byte column of the same
     const char* expected = "";  // "a number", "a results-file name", ...
@@ -80,10 +91,23 @@ void openmemory(inputstream& in, const char* first, const char* last, std::size_
 readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled,
                        double& measure, double& aux);
 
-// Reads one name of namelength characters, blank-padded or cut on the right.
-// The end of input before a value is an endofinput outcome; the caller decides
-// whether that is a failure. A null or a slash leaves `name` unchanged.
-readoutcome readname(inputstream& in, char (&name)[namelength]);
+// How a name was written, beyond the namelength characters that count.
+struct nametext {
+    std::string written;  // the whole value, its delimiters taken off (at most maxvaluelength)
+    bool slash = false;   // an undelimited name that a slash ended
+};
+
+// Reads one name of namelength characters, blank-padded or cut on the right,
+// and sets WRITTEN to how it was written. The end of input before a value is
+// an endofinput outcome; the caller decides whether that is a failure. A null
+// or a slash leaves `name` unchanged. A name whose kept characters hold a
+// control character (below 0x20, or 0x7f) is a badvalue outcome.
+readoutcome readname(inputstream& in, char (&name)[namelength], nametext& written);
+
+// Looks for another value after the last request, among the bytes already held
+// and at most one more block: returns the line it starts on, or 0 if none was
+// found that way (the file ends, or holds only blanks as far as was looked).
+long nextvalueline(inputstream& in);
 
 // Reads one number from TEXT as a whole, by the rules of a number item: an
 // optional sign, digits with or without a decimal point, an optional exponent

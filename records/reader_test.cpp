@@ -82,10 +82,14 @@ std::string name(const std::string& text, std::size_t chunk) {
     openmemory(in, text.data(), text.data() + text.size(), chunk);
     char fname[namelength];
     std::memcpy(fname, "<previous>", namelength);
-    readoutcome got = readname(in, fname);
+    nametext written;
+    readoutcome got = readname(in, fname, written);
     if (got.status == readstatus::endofinput) return "end";
     if (got.status != readstatus::complete) return failure(got);
-    return std::string("[").append(fname, namelength).append("]");
+    std::string out = std::string("[").append(fname, namelength).append("]");
+    if (written.slash) out += " slash";
+    if (written.written.size() > namelength) out += " written " + printable(written.written);
+    return out;
 }
 
 // The text comes into the reader's block in pieces of every small size too, so

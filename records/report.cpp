@@ -66,14 +66,51 @@ std::size_t formatnumber(double value, char* out) {
         std::memcpy(out, word, n);
         return n;
     }
-    char* end = std::to_chars(out, out + maxnumberlength, value).ptr;
-    // A bare integer ("4") would read back as a number too, but the decimal
-    // point tells a reader of the file that this is a real value.
-    if (std::find_if(out, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
-        *end++ = '.';
-        *end++ = '0';
+    // The shortest digits that read back to VALUE, in the exponent form
+    // "-d.ddde+XX"; then the same digits in the fixed form, which is written
+    // when it is no longer. A whole number in fixed form gets ".0", so that a
+    // reader of the file sees a real value: that counts in its length.
+    char exponentform[maxnumberlength];
+    const std::size_t exponentlength = static_cast<std::size_t>(
+        std::to_chars(exponentform, exponentform + sizeof exponentform, value, std::chars_format::scientific).ptr -
+        exponentform);
+    const char* p = exponentform;
+    const bool negative = *p == '-';
+    p += negative;
+    char digits[20];
+    std::size_t ndigits = 0;
+    for (; *p != 'e'; ++p) {
+        if (*p != '.') digits[ndigits++] = *p;
     }
-    return static_cast<std::size_t>(end - out);
+    int exponent = 0;
+    std::from_chars(p + 1 + (p[1] == '+'), exponentform + exponentlength, exponent);
+
+    // Fixed form: the digits with the point after digit exponent + 1, padded
+    // with zeros on either side as needed.
+    const long point = exponent + 1;  // digits before the point
+    const std::size_t fixedlength = negative +
+                                    (point > 0 ? std::max<std::size_t>(static_cast<std::size_t>(point), ndigits) + 1 +
+                                                     (ndigits <= static_cast<std::size_t>(point))
+                                               : 2 + static_cast<std::size_t>(-point) + ndigits);
+    if (fixedlength > exponentlength) {
+        std::memcpy(out, exponentform, exponentlength);
+        return exponentlength;
+    }
+    char* q = out;
+    if (negative) *q++ = '-';
+    if (point > 0) {
+        for (long k = 0; k < point; ++k)
+            *q++ = static_cast<std::size_t>(k) < ndigits ? digits[k] : '0';
+        *q++ = '.';
+        if (ndigits <= static_cast<std::size_t>(point)) *q++ = '0';
+        for (std::size_t k = static_cast<std::size_t>(point); k < ndigits; ++k) *q++ = digits[k];
+    } else {
+        *q++ = '0';
+        *q++ = '.';
+        for (long k = point; k < 0; ++k) *q++ = '0';
+        for (std::size_t k = 0; k < ndigits; ++k) *q++ = digits[k];
+    }
+    return static_cast<std::size_t>(q - out);
 }
 
 reportline countline(double ut, double beta, int nconf) {

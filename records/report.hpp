@@ -11,12 +11,14 @@
 
 namespace pairstat {
 
-// Longest text formatnumber writes: a 23-character integer such as
-// "-1234567890123456774144" (no longer than its exponent form) and ".0".
-inline constexpr std::size_t maxnumberlength = 25;
+// Longest text formatnumber writes: the exponent form of a negative 17-digit
+// number with a three-digit exponent, "-2.2250738585072014e-308" (a fixed form
+// is written only where it is no longer than the exponent form).
+inline constexpr std::size_t maxnumberlength = 24;
 
 // Writes VALUE as the shortest text that reads back to the same double, always
-// with a decimal point or an exponent ("4.0", "0.625", "1.5e-07"), or as
+// with a decimal point or an exponent ("4.0", "0.625", "1.5e-07", "1e+20"; the
+// fixed form where it is no longer than the exponent form, ".0" counted), or as
 // "Infinity", "-Infinity" or "NaN". Returns the length; `out` needs
 // maxnumberlength bytes. No terminating NUL is written.
 std::size_t formatnumber(double value, char* out);
