@@ -1,5 +1,8 @@
-// The process entry: ignores its arguments, runs, and returns the run's status.
+// The process entry: answers --help and --version, ignores every other
+// argument, runs, and returns the run's status.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <new>
 
 #include <fcntl.h>
@@ -7,7 +10,36 @@
 
 #include "app/run.hpp"
 
-int main() {
+namespace {
+
+constexpr char usage[] =
+    "Usage: pairstat [--help] [--version]\n"
+    "Reads the pairs of records in ttteste.dat in the current folder, prints how\n"
+    "many pairs were accepted and the mean and standard deviation of 1 - a/b over\n"
+    "them, and appends one line (U/t, beta, mean, standard error) to the results\n"
+    "file named in fname.dat. Other arguments are ignored. See pairstat(1).\n";
+constexpr char version[] = "pairstat " PAIRSTAT_VERSION "\n";
+
+// Writes TEXT to standard output; returns the run's status.
+int say(const char* text, std::size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(STDOUT_FILENO, text, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            static const char failed[] = "pairstat: cannot write to standard output\n";
+            ssize_t ignored = ::write(STDERR_FILENO, failed, sizeof failed - 1);
+            (void)ignored;
+            return pairstat::exitioerror;
+        }
+        text += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return pairstat::exitok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     // A console or results file that can take no more must end the run with a
     // diagnostic and a failing status, not a signal that says nothing.
     std::signal(SIGPIPE, SIG_IGN);
@@ -18,6 +50,16 @@ int main() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDONLY) < 0) return pairstat::exitioerror;
     }
+    // --help and --version, anywhere among the arguments, answer without
+    // opening any file; --help comes first where both are given.
+    bool help = false;
+    bool showversion = false;
+    for (int k = 1; k < argc; ++k) {
+        help = help || std::strcmp(argv[k], "--help") == 0;
+        showversion = showversion || std::strcmp(argv[k], "--version") == 0;
+    }
+    if (help) return say(usage, sizeof usage - 1);
+    if (showversion) return say(version, sizeof version - 1);
     try {
         return pairstat::run();
     } catch (const std::bad_alloc&) {

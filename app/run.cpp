@@ -189,9 +189,9 @@ void scanwarnings(const scannotes& notes, int nconf, const std::string& name, st
         warn(warnings, at(datafile, notes.nonfinite) + "the pair at lines " + std::to_string(notes.nonfinite) +
                            " and " + std::to_string(notes.nonfinitesecond) + " gives " +
                            (notes.nonfinitenan ? "an undefined value (NaN)" : "an infinite value (b is zero)") +
-                           (notes.nonfinitepairs > 1 ? ", and so do " + std::to_string(notes.nonfinitepairs - 1) +
-                                                           " more pairs"
-                                                     : "") +
+                           (notes.nonfinitepairs > 1
+                                ? ", one of " + std::to_string(notes.nonfinitepairs) + " pairs that give such values"
+                                : "") +
                            "; the run's results are infinite or undefined, and plots leave such a line out");
     if (nconf == 0) {
         const char* why = notes.records == 0 && notes.partial == 0 ? "the file holds no record"
