@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -123,13 +124,13 @@ bool agrees(double x, double y) { return x == y || (x != x && y != y); }
 // and the first record of each kind that changes what a report means. A line
 // is 0 where there is no such record.
 struct scannotes {
-    long records = 0;    // complete records read
-    long last = 0;       // the record read last, complete or not
+    int pairs = 0;       // whole pairs read
+    long last = 0;       // the record read last, whole or not
     long partial = 0;    // a record the file ends in, part-way through it
     long unpaired = 0;   // a final record without a partner
-    long first = 0;      // the first record, and its U/t and beta as read
-    double firstuscaled = 0.0;
-    double firstbetascaled = 0.0;
+    long first = 0;      // the first record, and its U/t and beta as read (NaN
+    double firstuscaled = std::numeric_limits<double>::quiet_NaN();  // before it,
+    double firstbetascaled = std::numeric_limits<double>::quiet_NaN();  // so it is noted)
     long mixed = 0;      // the first record whose U/t or beta differs from the first's
     double mixeduscaled = 0.0;
     double mixedbetascaled = 0.0;
@@ -141,23 +142,28 @@ struct scannotes {
     long beyond = 0;     // where the file goes on after the last pair read
 
     // Notes a request's outcome and the fields it left; returns whether the
-    // record is complete.
-    bool record(const readoutcome& got, double uscaled, double betascaled) {
+    // record is whole. Every record costs two comparisons until one differs.
+    bool record(const readoutcome& got, const inputstream& in, double uscaled, double betascaled) {
         if (got.status != readstatus::complete) {
-            if (got.status == readstatus::endofinput && got.places > 0) partial = last = got.start;
+            if (got.status == readstatus::endofinput && got.places > 0) partial = last = in.requestline;
             return false;
         }
-        last = got.start;
-        if (++records == 1) {
+        last = in.requestline;
+        if (mixed == 0 && !(uscaled == firstuscaled && betascaled == firstbetascaled)) compare(uscaled, betascaled);
+        return true;
+    }
+
+    // The first record, a NaN, or a record that differs.
+    void compare(double uscaled, double betascaled) {
+        if (first == 0) {
             first = last;
             firstuscaled = uscaled;
             firstbetascaled = betascaled;
-        } else if (mixed == 0 && !(agrees(uscaled, firstuscaled) && agrees(betascaled, firstbetascaled))) {
+        } else if (!(agrees(uscaled, firstuscaled) && agrees(betascaled, firstbetascaled))) {
             mixed = last;
             mixeduscaled = uscaled;
             mixedbetascaled = betascaled;
         }
-        return true;
     }
 };
 
@@ -194,8 +200,8 @@ void scanwarnings(const scannotes& notes, int nconf, const std::string& name, st
                                 : "") +
                            "; the run's results are infinite or undefined, and plots leave such a line out");
     if (nconf == 0) {
-        const char* why = notes.records == 0 && notes.partial == 0 ? "the file holds no record"
-                          : notes.records < 2                       ? "the file holds no whole pair"
+        const char* why = notes.last == 0   ? "the file holds no record"
+                          : notes.pairs == 0 ? "the file holds no whole pair"
                                                                     : "every pair's a, the third field of its first "
                                                                       "record, is zero or NaN";
         warn(warnings, std::string(datafile) + ": no pair was accepted (" + why +
@@ -231,7 +237,7 @@ int run() {
     if (name.empty())
         return fail(exitbaddata, std::string(controlfile) + ": expected a results-file name, found an empty one");
     std::string warnings;
-    checkname(name, written, got.start, warnings);
+    checkname(name, written, controlstream.requestline, warnings);
 
     // Opened before any data is read, so a new results file exists after every
     // run that gets this far, even one that appends nothing.
@@ -261,17 +267,18 @@ int run() {
             break;
         }
         readoutcome first = readrecord(datastream, uscaled, betascaled, a, aux);
-        if (!notes.record(first, uscaled, betascaled)) {
+        if (!notes.record(first, datastream, uscaled, betascaled)) {
             if (first.status != readstatus::endofinput) return readfailed(datafile, first);
             break;
         }
         const long firstline = notes.last;
         readoutcome second = readrecord(datastream, uscaled, betascaled, b, aux);
-        if (!notes.record(second, uscaled, betascaled)) {
+        if (!notes.record(second, datastream, uscaled, betascaled)) {
             if (second.status != readstatus::endofinput) return readfailed(datafile, second);
             if (second.places == 0) notes.unpaired = firstline;
             break;
         }
+        ++notes.pairs;
         // NaN and zeros of either sign fail the test; b is not tested, so a
         // zero b gives an infinite value that is counted like any other.
         if (std::fabs(a) > 0.0) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -295,22 +296,20 @@ bool equalsword(const char* first, const char* last, const char* word) {
 
 // The common case of a number: a plain number with its separator already in
 // the buffer. std::from_chars reads exactly the forms of a number item that
-// start with a digit, a point or a minus (its word forms are kept out by the
-// first check). Anything else it stops short of or refuses (a D or sign-only
-// exponent, a repeat count, a letter, a value out of range) is left to the
-// full rules: then this returns false and changes nothing.
-//
+// start with a digit, a point or a minus, and words that stand for infinity
+// and NaN, which it may read otherwise than the full rules: a value that is not
+// finite is left to them. Anything else it stops short of or refuses (a D or
+// sign-only exponent, a repeat count, a letter, a value out of range) is left
+// to the full rules too: then this returns false and changes nothing.
 // This fast path and plainrecord below fire only when a value and its
 // separator already sit in the block. The test that proves they agree with the
 // full rules is the fuzz target's comparison of every outcome across piece
 // sizes (records/reader_fuzz.cpp): pieces of 1 to 16 bytes mostly take the
 // full rules, whole blocks mostly the fast paths.
 inline bool plainnumber(const char*& p, const char* end, double& value) {
-    const char* digits = p + (*p == '-');
-    if (digits >= end || !(isdecimal(*digits) || *digits == '.')) return false;
     double read;
     std::from_chars_result got = std::from_chars(p, end, read);
-    if (got.ec != std::errc{} || got.ptr == end || !isseparator(*got.ptr) ||
+    if (got.ec != std::errc{} || got.ptr == end || !isseparator(*got.ptr) || !std::isfinite(read) ||
         static_cast<std::size_t>(got.ptr - p) > maxvaluelength)
         return false;
     value = read;
@@ -455,7 +454,7 @@ readoutcome request(inputstream& in, std::size_t count, valuereader value) {
     readoutcome out;
     std::size_t index = 0;
     int c = skipblanks(in);
-    out.start = in.line;
+    in.requestline = in.line;
     for (;;) {
         if (c < 0) {
             if (in.error != 0) readfailure(in, out);
@@ -534,12 +533,8 @@ void openmemory(inputstream& in, const char* first, const char* last, std::size_
 readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled, double& measure,
                        double& aux) {
     double* items[4] = {&uscaled, &betascaled, &measure, &aux};
-    const long start = in.line;
-    if (plainrecord(in, items)) {
-        readoutcome out;
-        out.start = start;
-        return out;
-    }
+    in.requestline = in.line;
+    if (plainrecord(in, items)) return {};
     return request(in, 4, [&](std::size_t& index, readoutcome& out) { return numbervalue(in, items, index, out); });
 }
 

@@ -44,7 +44,6 @@ enum class readstatus {
 // What a request did; for a failure also where and what.
 struct readoutcome {
     readstatus status = readstatus::complete;
-    long start = 0;        // 1-based line where the request's first value or separator stands
     std::size_t places = 0;     // at the end of the file: the items the request had passed (values
                                 // and nulls); more than 0 means the file ends part-way through it
     long line = 0;         // 1-based line of the offending text, or of the end of the file
@@ -69,6 +68,7 @@ struct inputstream {
     bool atend = false;         // the file has no more bytes beyond `end`
     int error = 0;              // errno of a failed read, 0 if none
     long line = 1;              // line of `pos`
+    long requestline = 0;       // line where the last request's first value or separator stands
     long long bufferoffset = 0; // file offset of buffer[0]
     long long lineoffset = 0;   // file offset of the first byte of the current line
 
