@@ -20,6 +20,10 @@ cp "$source/examples/typical/ttteste.dat" "$source/examples/typical/fname.dat" "
 (cd "$run" && "$prefix/bin/pairstat") >"$prefix/console" || { echo "FAIL: the installed pairstat failed"; failed=1; }
 grep -q '   is 2$' "$prefix/console" || { echo "FAIL: unexpected console:"; cat "$prefix/console"; failed=1; }
 
+# The program and its manual page say the same version.
+version=$("$prefix/bin/pairstat" --version)
+grep -q "^\.TH PAIRSTAT 1 [0-9-]* \"$version\"" "$page" || { echo "FAIL: the manual page does not say $version"; failed=1; }
+
 if command -v groff >/dev/null; then
   warnings=$(groff -ww -man -z "$page" 2>&1)
   [ -z "$warnings" ] || { echo "FAIL: the manual page has warnings:"; echo "$warnings"; failed=1; }
