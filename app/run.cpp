@@ -13,6 +13,7 @@
 
 #include "records/reader.hpp"
 #include "records/report.hpp"
+#include "stats/autocorrelation.hpp"
 #include "stats/stats.hpp"
 
 namespace pairstat {
@@ -56,6 +57,15 @@ int appendfailed(const std::string& name, const appendoutcome& got) {
     return fail(exitioerror, verb + quoted(name.c_str()) + ": " + why + state);
 }
 
+// X with two significant digits: 0.0042, 0.10, 12, 1.5e-07.
+std::string twodigits(double x) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%#.2g", x);
+    std::string digits = text;
+    if (digits.back() == '.') digits.pop_back();
+    return digits;
+}
+
 // The multi-sample summary: the mean and spread of the NCONF accepted values.
 int summarize(const double* pairvalues, int nconf, double ut, double beta, resultsfile& results,
               const std::string& name) {
@@ -76,6 +86,20 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, resul
     double meanerr = stddev / std::sqrt(static_cast<double>(nconf));
     if (appendoutcome got = appendline(results, resultsline(ut, beta, mean, meanerr)); !got.ok())
         return appendfailed(name, got);
+
+    // The error assumes independent values; values correlated in file order
+    // make it too small by about the square root of their autocorrelation time.
+    autocorrelation got;
+    if (estimatetau({data.get(), static_cast<std::size_t>(nconf)}, got) && clearlycorrelated(got, nconf)) {
+        char tau[32];
+        std::snprintf(tau, sizeof tau, "%.1f", got.tau);
+        // one line on standard error; the run's status stays what it is
+        (void)fail(exitok, "warning: the " + std::to_string(nconf) +
+                               " values are correlated in file order (autocorrelation time " + tau + "): the error " +
+                               twodigits(meanerr) + " in " + name +
+                               " assumes independent values; allowing for the correlation gives about " +
+                               twodigits(meanerr * std::sqrt(got.tau)));
+    }
     return exitok;
 }
 
