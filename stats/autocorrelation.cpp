@@ -11,14 +11,14 @@ namespace {
 // the long lags out.
 constexpr int windowfactor = 5;
 
-// The factor by which correlation at least makes the error too small, squared.
-constexpr double taufloor = 1.5625;
+// A warning needs an error too small by a factor of 1.25 at least.
+constexpr double taufloor = 1.25 * 1.25;
 
-// Independent values settle on a window of about 5, where the estimate's noise
-// is about sqrt(2 * (2 * 5 + 1) / n); a warning needs tau three times that
-// above 1. Measured on generated series, this keeps false alarms to about 1%
-// at 100 values and 0.1% at 1000.
-constexpr double independentnoise = 2 * (2 * 5 + 1);
+// Independent values settle on the shortest window, about windowfactor, where
+// the estimate's noise is about sqrt(2 * (2 * M + 1) / n); a warning needs tau
+// three times that above 1. Measured on generated series, this keeps false
+// alarms to about 1% at 100 values and 0.1 to 0.2% at 1000.
+constexpr double independentnoise = 2 * (2 * windowfactor + 1);
 constexpr double noisemargin = 3.0;
 
 // The sum of (x(i) - mean)(x(i + lag) - mean) over the pairs LAG apart.
