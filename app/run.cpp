@@ -14,6 +14,7 @@
 
 #include "records/reader.hpp"
 #include "records/report.hpp"
+#include "stats/autocorrelation.hpp"
 #include "stats/stats.hpp"
 
 namespace pairstat {
@@ -95,9 +96,20 @@ void checkname(const std::string& name, const nametext& written, long line, std:
     }
 }
 
+// X with two significant digits: 0.0042, 0.10, 12, 1.5e-07.
+std::string twodigits(double x) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%#.2g", x);
+    std::string digits = text;
+    if (digits.back() == '.') digits.pop_back();
+    return digits;
+}
+
 // The multi-sample summary: the mean and spread of the NCONF accepted values.
-// Writes the mean line and sets LINE to the results line; returns the status.
-int summarize(const double* pairvalues, int nconf, double ut, double beta, reportline& line) {
+// Writes the mean line, sets LINE to the results line for the file NAME, and
+// adds to WARNINGS when the values are clearly correlated; returns the status.
+int summarize(const double* pairvalues, int nconf, double ut, double beta, const std::string& name, reportline& line,
+              std::string& warnings) {
     const std::size_t bytes = sizeof(double) * static_cast<std::size_t>(nconf);
     std::unique_ptr<double[]> data(new (std::nothrow) double[static_cast<std::size_t>(nconf)]);
     if (!data) {
@@ -114,6 +126,18 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, repor
 
     double meanerr = stddev / std::sqrt(static_cast<double>(nconf));
     line = resultsline(ut, beta, mean, meanerr);
+
+    // The error assumes independent values; values correlated in file order
+    // make it too small by about the square root of their autocorrelation time.
+    autocorrelation got;
+    if (estimatetau({data.get(), static_cast<std::size_t>(nconf)}, got) && clearlycorrelated(got, nconf)) {
+        char tau[32];
+        std::snprintf(tau, sizeof tau, "%.1f", got.tau);
+        warn(warnings, "the " + std::to_string(nconf) + " values are correlated in file order (autocorrelation time " +
+                           tau + "): the error " + twodigits(meanerr) + " in " + quoted(name) +
+                           " assumes independent values; allowing for the correlation gives about " +
+                           twodigits(meanerr * std::sqrt(got.tau)));
+    }
     return exitok;
 }
 
@@ -303,7 +327,7 @@ int run() {
         reportline line;
         if (nconf == 1) {
             line = resultsline(ut, beta, pairvalues[0], aux);
-        } else if (int status = summarize(pairvalues.data(), nconf, ut, beta, line); status != exitok) {
+        } else if (int status = summarize(pairvalues.data(), nconf, ut, beta, name, line, warnings); status != exitok) {
             return status;
         }
         if (appendoutcome added = appendline(results, line); !added.ok()) return appendfailed(name, added);
