@@ -10,7 +10,7 @@ namespace pairstat {
 inline constexpr int exitok = 0;
 inline constexpr int exitbaddata = 65;     // a value in an input file that can't be read as its item
 inline constexpr int exitnoinput = 66;     // an input file missing or unreadable
-inline constexpr int exitnomemory = 71;    // the summary's array could not be allocated
+inline constexpr int exitnomemory = 71;    // memory ran out (the summary's array, the reader's block)
 inline constexpr int exitcantcreate = 73;  // the results file can't be opened or created
 inline constexpr int exitioerror = 74;     // a read or write error
 

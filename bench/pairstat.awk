@@ -1,5 +1,9 @@
-# The run's whole job as a short awk script, for comparison only: the same
-# pairs, acceptance test, statistics and lines, without the free-format rules.
+# Most of a run's work as a short awk script, for the benchmark's comparison
+# only: the same pairs, acceptance test and sums, on records of one line each
+# and without the free-format rules. Its lines are not the program's: numbers
+# have 17 significant digits rather than the shortest text that reads back
+# ("4" where pairstat writes 4.0), a run with one accepted pair appends
+# nothing, and the results file is appended to without a lock.
 # Run in the folder of a run: awk -f pairstat.awk
 BEGIN {
     getline name < "fname.dat"

@@ -8,4 +8,4 @@ set xlabel 'beta'
 set ylabel 'mean of 1 - a/b'
 set key bottom right
 set xrange [0.5:8.5]
-plot 'examples/typical/res.dat' using 2:3:4 with yerrorbars pointtype 7 title 'mean +- standard error'
+plot 'examples/scan.dat' using 2:3:4 with yerrorbars pointtype 7 title 'mean +- standard error'
