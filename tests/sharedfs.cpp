@@ -232,6 +232,7 @@ int main(int argc, char* argv[]) {
     char* args[] = {argv[0], const_cast<char*>("-o"), const_cast<char*>("fsname=sharedfs"), nullptr};
     fuse_args fargs = FUSE_ARGS_INIT(3, args);
     fuse* fs = fuse_new(&fargs, &ops, sizeof ops, nullptr);
+    fuse_opt_free_args(&fargs);
     if (fs == nullptr) return 1;
     // In the foreground, so that whoever started it holds its process id.
     int status = 1;
