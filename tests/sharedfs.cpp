@@ -6,7 +6,7 @@
 //
 // Mounts at MOUNTPOINT a view of the folder BACKING and serves it until it is
 // unmounted or receives SIGTERM or SIGINT (then it unmounts itself). Every
-// call passes through to BACKING, except in two respects:
+// call passes through to BACKING, except in two ways:
 //
 // - Writes land one byte at a time, with a pause between bytes. A handle
 //   opened for appending puts each byte at the backing file's end as it is
