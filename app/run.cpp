@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "records/reader.hpp"
@@ -31,7 +32,24 @@ int fail(int status, const std::string& text) {
     return status;
 }
 
-std::string quoted(const char* name) { return std::string("'") + name + "'"; }
+std::string quoted(const std::string& name) {
+    std::string text(1, '\'');
+    text += printable(name);
+    text += '\'';
+    return text;
+}
+
+// Writes "pairstat: warning: TEXT" and a line end to standard error.
+void warn(const std::string& text) {
+    std::string line = "pairstat: warning: " + text + "\n";
+    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+    (void)ignored;  // a warning that can't be shown changes nothing in the run
+}
+
+// The process holding a lock, as a diagnostic names it.
+std::string holdertext(long holder) {
+    return holder > 0 ? "process " + std::to_string(holder) : "another process";
+}
 
 // The diagnostic and status for a request that did not complete.
 int readfailed(const char* file, const readoutcome& got) {
@@ -44,16 +62,57 @@ int readfailed(const char* file, const readoutcome& got) {
                                  ", found " + found);
 }
 
-int consolefailed(int error) {
-    return fail(exitioerror, std::string("cannot write to standard output: ") + std::strerror(error));
+// Why a write took less than the whole line.
+std::string whyshort(const writeoutcome& got) {
+    if (got.error != 0) return std::strerror(got.error);
+    if (got.written == 0)
+        return "none of the " + std::to_string(got.asked) + " bytes of the line were written, and no reason was given";
+    return "only " + std::to_string(got.written) + " of the " + std::to_string(got.asked) + " bytes of the line " +
+           (got.written == 1 ? "was" : "were") + " written (a full device, a disk quota or a file-size limit)";
+}
+
+int consolefailed(const writeoutcome& got) {
+    return fail(exitioerror, "cannot write to standard output: " + whyshort(got));
+}
+
+int openfailed(const std::string& name, const openoutcome& got) {
+    std::string why = got.refused ? std::string(got.type == S_IFBLK ? "a block device" : "a special file") +
+                                        ", not a regular file, a pipe or a character device"
+                      : got.error == ENXIO && got.type == S_IFIFO ? "a pipe that no process reads"
+                                                                   : std::strerror(got.error);
+    return fail(exitcantcreate, "cannot open " + quoted(name) + " for appending: " + why);
 }
 
 int appendfailed(const std::string& name, const appendoutcome& got) {
-    std::string why = got.error != 0 ? std::strerror(got.error)
-                                     : "only " + std::to_string(got.written) + " bytes of the line were written";
-    std::string verb = std::strcmp(got.call, "lock") == 0 ? "cannot lock " : "cannot append to ";
-    std::string state = got.restored ? "" : "; it may now end with part of a line";
-    return fail(exitioerror, verb + quoted(name.c_str()) + ": " + why + state);
+    if (got.failed == appendstep::lock && got.error == 0)
+        return fail(exittempfail, "cannot lock " + quoted(name) + ": still locked by " + holdertext(got.holder) +
+                                      " after " + std::to_string(lockbound.count()) +
+                                      " minutes; nothing was appended, run again later");
+    if (got.failed == appendstep::lock)
+        return fail(exitioerror, "cannot lock " + quoted(name) + ": " + std::strerror(got.error));
+    std::string why = got.failed == appendstep::write ? whyshort({got.error, got.written, got.asked})
+                                                      : std::strerror(got.error);
+    std::string state = got.left == leftfile::partline ? "; it may now end with part of a line"
+                        : got.left == leftfile::notcut
+                            ? "; another process changed its length meanwhile, so it was left as it is and may "
+                              "hold part of this run's line"
+                            : "";
+    return fail(exitioerror, "cannot append to " + quoted(name) + ": " + why + state);
+}
+
+// Appends LINE to the results file, telling on standard error when the lock
+// keeps it waiting and when the file's last line had no line end.
+int append(resultsfile& results, const std::string& name, const reportline& line) {
+    lockwait wait;
+    wait.waiting = [&name](long holder) {
+        warn(quoted(name) + " is locked by " + holdertext(holder) + "; waiting up to " +
+             std::to_string(lockbound.count()) + " minutes for it");
+    };
+    appendoutcome got = appendline(results, line, wait);
+    if (!got.ok()) return appendfailed(name, got);
+    if (got.lineend)
+        warn(quoted(name) + " did not end with a line end: one was put before this run's line");
+    return exitok;
 }
 
 // The multi-sample summary: the mean and spread of the NCONF accepted values.
@@ -71,12 +130,10 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, resul
     double mean;
     double stddev;
     calculatemeanandstddev({data.get(), static_cast<std::size_t>(nconf)}, mean, stddev);
-    if (int error = writeconsole(meanline(mean, stddev))) return consolefailed(error);
+    if (writeoutcome got = writeconsole(meanline(mean, stddev)); !got.ok()) return consolefailed(got);
 
     double meanerr = stddev / std::sqrt(static_cast<double>(nconf));
-    if (appendoutcome got = appendline(results, resultsline(ut, beta, mean, meanerr)); !got.ok())
-        return appendfailed(name, got);
-    return exitok;
+    return append(results, name, resultsline(ut, beta, mean, meanerr));
 }
 
 }  // namespace
@@ -104,8 +161,7 @@ int run() {
     // Opened before any data is read, so a new results file exists after every
     // run that gets this far, even one that appends nothing.
     resultsfile results;
-    if (int error = openresults(results, name.c_str()))
-        return fail(exitcantcreate, "cannot open " + quoted(name.c_str()) + " for appending: " + std::strerror(error));
+    if (openoutcome opened = openresults(results, name.c_str()); !opened.ok()) return openfailed(name, opened);
 
     // a and b live as long as the run, like the other fields: a null value or a
     // slash in a record leaves what the variable held before, possibly from an
@@ -142,12 +198,9 @@ int run() {
 
     const double ut = uscaled / 10.0;
     const double beta = betascaled / 10.0;
-    if (int error = writeconsole(countline(ut, beta, nconf))) return consolefailed(error);
-    if (nconf == 1) {
-        if (appendoutcome added = appendline(results, resultsline(ut, beta, pairvalues[0], aux)); !added.ok())
-            return appendfailed(name, added);
-    }
-    if (nconf <= 1) return exitok;
+    if (writeoutcome got = writeconsole(countline(ut, beta, nconf)); !got.ok()) return consolefailed(got);
+    if (nconf == 1) return append(results, name, resultsline(ut, beta, pairvalues[0], aux));
+    if (nconf == 0) return exitok;
     return summarize(pairvalues.data(), nconf, ut, beta, results, name);
 }
 
