@@ -203,6 +203,12 @@ int waitlock(int fd, struct flock lock, std::chrono::steady_clock::time_point de
     sigemptyset(&alarm.sa_mask);
     alarm.sa_flags = 0;  // no restart: the call must return
     if (::sigaction(SIGALRM, &alarm, &before) != 0) return errno;
+    // A mask inherited from the parent may block the signal.
+    sigset_t alarmonly;
+    sigset_t mask;
+    sigemptyset(&alarmonly);
+    sigaddset(&alarmonly, SIGALRM);
+    ::sigprocmask(SIG_UNBLOCK, &alarmonly, &mask);
     int result;
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline -
@@ -230,6 +236,7 @@ int waitlock(int fd, struct flock lock, std::chrono::steady_clock::time_point de
     }
     struct itimerval off {};
     ::setitimer(ITIMER_REAL, &off, nullptr);
+    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
     ::sigaction(SIGALRM, &before, nullptr);
     return result;
 }
