@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "records/reader.hpp"
@@ -48,7 +49,21 @@ std::string number(double value) {
 
 // Warnings are gathered while the run goes on and written, one line each,
 // once it has done its work: a run that fails prints its one diagnostic only.
+// The one warning that can't wait, that the run waits for a lock, is written
+// at once (warnings left empty).
 void warn(std::string& warnings, const std::string& text) { warnings += "pairstat: warning: " + text + "\n"; }
+
+void warnnow(const std::string& text) {
+    std::string line;
+    warn(line, text);
+    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+    (void)ignored;  // a warning that can't be shown changes nothing in the run
+}
+
+// The process holding a lock, as a diagnostic names it.
+std::string holdertext(long holder) {
+    return holder > 0 ? "process " + std::to_string(holder) : "another process";
+}
 
 // The diagnostic and status for a request that did not complete.
 int readfailed(const char* file, const readoutcome& got) {
@@ -65,16 +80,58 @@ int readfailed(const char* file, const readoutcome& got) {
     return fail(exitbaddata, text);
 }
 
-int consolefailed(int error) {
-    return fail(exitioerror, std::string("cannot write to standard output: ") + std::strerror(error));
+// Why a write took less than the whole line.
+std::string whyshort(const writeoutcome& got) {
+    if (got.error != 0) return std::strerror(got.error);
+    if (got.written == 0)
+        return "none of the " + std::to_string(got.asked) + " bytes of the line were written, and no reason was given";
+    return "only " + std::to_string(got.written) + " of the " + std::to_string(got.asked) + " bytes of the line " +
+           (got.written == 1 ? "was" : "were") + " written (a full device, a disk quota or a file-size limit)";
+}
+
+int consolefailed(const writeoutcome& got) {
+    return fail(exitioerror, "cannot write to standard output: " + whyshort(got));
+}
+
+int openfailed(const std::string& name, const openoutcome& got) {
+    std::string why = got.refused ? std::string(got.type == S_IFBLK ? "a block device" : "a special file") +
+                                        ", not a regular file, a pipe or a character device"
+                      : got.error == ENXIO && got.type == S_IFIFO ? "a pipe that no process reads"
+                                                                   : std::strerror(got.error);
+    return fail(exitcantcreate, "cannot open " + quoted(name) + " for appending: " + why);
 }
 
 int appendfailed(const std::string& name, const appendoutcome& got) {
-    std::string why = got.error != 0 ? std::strerror(got.error)
-                                     : "only " + std::to_string(got.written) + " bytes of the line were written";
-    std::string verb = std::strcmp(got.call, "lock") == 0 ? "cannot lock " : "cannot append to ";
-    std::string state = got.restored ? "" : "; it may now end with part of a line";
-    return fail(exitioerror, verb + quoted(name) + ": " + why + state);
+    if (got.failed == appendstep::lock && got.error == 0)
+        return fail(exittempfail, "cannot lock " + quoted(name) + ": still locked by " + holdertext(got.holder) +
+                                      " after " + std::to_string(lockbound.count()) +
+                                      " minutes; nothing was appended, run again later");
+    if (got.failed == appendstep::lock)
+        return fail(exitioerror, "cannot lock " + quoted(name) + ": " + std::strerror(got.error));
+    std::string why = got.failed == appendstep::write ? whyshort({got.error, got.written, got.asked})
+                                                      : std::strerror(got.error);
+    std::string state = got.left == leftfile::partline ? "; it may now end with part of a line"
+                        : got.left == leftfile::notcut
+                            ? "; another process changed its length meanwhile, so it was left as it is and may "
+                              "hold part of this run's line"
+                            : "";
+    return fail(exitioerror, "cannot append to " + quoted(name) + ": " + why + state);
+}
+
+// Appends LINE to the results file, telling on standard error at once when the
+// lock keeps it waiting, and among WARNINGS when the file's last line had no
+// line end.
+int append(resultsfile& results, const std::string& name, const reportline& line, std::string& warnings) {
+    lockwait wait;
+    wait.waiting = [&name](long holder) {
+        warnnow(quoted(name) + " is locked by " + holdertext(holder) + "; waiting up to " +
+             std::to_string(lockbound.count()) + " minutes for it");
+    };
+    appendoutcome got = appendline(results, line, wait);
+    if (!got.ok()) return appendfailed(name, got);
+    if (got.lineend)
+        warn(warnings, quoted(name) + " did not end with a line end: one was put before this run's line");
+    return exitok;
 }
 
 // A name that is not the one written in the control file: cut to namelength
@@ -122,7 +179,7 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, const
     double mean;
     double stddev;
     calculatemeanandstddev({data.get(), static_cast<std::size_t>(nconf)}, mean, stddev);
-    if (int error = writeconsole(meanline(mean, stddev))) return consolefailed(error);
+    if (writeoutcome got = writeconsole(meanline(mean, stddev)); !got.ok()) return consolefailed(got);
 
     double meanerr = stddev / std::sqrt(static_cast<double>(nconf));
     line = resultsline(ut, beta, mean, meanerr);
@@ -266,8 +323,7 @@ int run() {
     // Opened before any data is read, so a new results file exists after every
     // run that gets this far, even one that appends nothing.
     resultsfile results;
-    if (int error = openresults(results, name.c_str()))
-        return fail(exitcantcreate, "cannot open " + quoted(name) + " for appending: " + std::strerror(error));
+    if (openoutcome opened = openresults(results, name.c_str()); !opened.ok()) return openfailed(name, opened);
 
     // a and b live as long as the run, like the other fields: a null value or a
     // slash in a record leaves what the variable held before, possibly from an
@@ -319,7 +375,7 @@ int run() {
 
     const double ut = uscaled / 10.0;
     const double beta = betascaled / 10.0;
-    if (int error = writeconsole(countline(ut, beta, nconf))) return consolefailed(error);
+    if (writeoutcome got = writeconsole(countline(ut, beta, nconf)); !got.ok()) return consolefailed(got);
     scanwarnings(notes, nconf, name, warnings);
     if (nconf > 0) {
         // One results line, from one place: the single value and the fourth
@@ -330,7 +386,7 @@ int run() {
         } else if (int status = summarize(pairvalues.data(), nconf, ut, beta, name, line, warnings); status != exitok) {
             return status;
         }
-        if (appendoutcome added = appendline(results, line); !added.ok()) return appendfailed(name, added);
+        if (int status = append(results, name, line, warnings); status != exitok) return status;
     }
     if (!warnings.empty()) {
         ssize_t ignored = ::write(STDERR_FILENO, warnings.data(), warnings.size());

@@ -13,6 +13,7 @@ inline constexpr int exitnoinput = 66;     // an input file missing or unreadabl
 inline constexpr int exitnomemory = 71;    // memory ran out (the summary's array, the reader's block)
 inline constexpr int exitcantcreate = 73;  // the results file can't be opened or created
 inline constexpr int exitioerror = 74;     // a read or write error
+inline constexpr int exittempfail = 75;    // the results file still locked by another process: run again later
 
 // Runs in the current directory; returns the exit status. Diagnostics go to
 // standard error, one line each.
