@@ -1,14 +1,15 @@
 // The process entry: answers --help and --version, ignores every other
 // argument, runs, and returns the run's status.
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "app/run.hpp"
+#include "records/report.hpp"
 
 namespace {
 
@@ -22,19 +23,14 @@ constexpr char version[] = "pairstat " PAIRSTAT_VERSION "\n";
 
 // Writes TEXT to standard output; returns the run's status.
 int say(const char* text, std::size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(STDOUT_FILENO, text, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            static const char failed[] = "pairstat: cannot write to standard output\n";
-            ssize_t ignored = ::write(STDERR_FILENO, failed, sizeof failed - 1);
-            (void)ignored;
-            return pairstat::exitioerror;
-        }
-        text += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return pairstat::exitok;
+    pairstat::writeoutcome got = pairstat::writeconsole(text, length);
+    if (got.ok()) return pairstat::exitok;
+    std::string line = "pairstat: cannot write to standard output: ";
+    line += got.error != 0 ? std::strerror(got.error) : "it took no more";
+    line += '\n';
+    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+    (void)ignored;
+    return pairstat::exitioerror;
 }
 
 }  // namespace

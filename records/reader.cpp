@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "records/retry.hpp"
+
 namespace pairstat {
 
 namespace {
@@ -74,8 +76,7 @@ bool fill(inputstream& in) {
     std::size_t space = in.capacity - used;
     ssize_t n;
     if (in.fd >= 0) {
-        do n = ::read(in.fd, room, space);
-        while (n < 0 && errno == EINTR);
+        n = retry([&] { return ::read(in.fd, room, space); });
     } else {
         n = std::min({space, in.chunk, static_cast<std::size_t>(in.sourceend - in.source)});
         std::memcpy(room, in.source, static_cast<std::size_t>(n));
@@ -504,9 +505,7 @@ inputstream::~inputstream() {
 }
 
 int openinput(inputstream& in, const char* name) {
-    int fd;
-    do fd = ::open(name, O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    int fd = retry([&] { return ::open(name, O_RDONLY | O_CLOEXEC); });
     if (fd < 0) return errno;
     struct stat st;
     int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;

@@ -124,11 +124,13 @@ reportline resultsline(double ut, double beta, double value, double spread) {
     return line;
 }
 
-writeoutcome writeconsole(const reportline& line) {
+writeoutcome writeconsole(const reportline& line) { return writeconsole(line.text, line.length); }
+
+writeoutcome writeconsole(const char* text, std::size_t length) {
     writeoutcome out;
-    out.asked = line.length;
+    out.asked = length;
     while (out.written < out.asked) {
-        ssize_t n = retry([&] { return ::write(STDOUT_FILENO, line.text + out.written, out.asked - out.written); });
+        ssize_t n = retry([&] { return ::write(STDOUT_FILENO, text + out.written, out.asked - out.written); });
         if (n < 0) {
             out.error = errno;
             break;

@@ -49,6 +49,8 @@ struct writeoutcome {
 // Writes LINE to the console (standard output), going on after a partial
 // write until all of it is written, a call fails, or a call writes nothing.
 writeoutcome writeconsole(const reportline& line);
+// The same for LENGTH bytes of TEXT (a usage text, say).
+writeoutcome writeconsole(const char* text, std::size_t length);
 
 // The results file, open for appending; closed when it goes.
 struct resultsfile {
