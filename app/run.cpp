@@ -61,9 +61,7 @@ void warnnow(const std::string& text) {
 }
 
 // The process holding a lock, as a diagnostic names it.
-std::string holdertext(long holder) {
-    return holder > 0 ? "process " + std::to_string(holder) : "another process";
-}
+std::string holdertext(long holder) { return holder > 0 ? "process " + std::to_string(holder) : "another process"; }
 
 // The diagnostic and status for a request that did not complete.
 int readfailed(const char* file, const readoutcome& got) {
@@ -97,7 +95,7 @@ int openfailed(const std::string& name, const openoutcome& got) {
     std::string why = got.refused ? std::string(got.type == S_IFBLK ? "a block device" : "a special file") +
                                         ", not a regular file, a pipe or a character device"
                       : got.error == ENXIO && got.type == S_IFIFO ? "a pipe that no process reads"
-                                                                   : std::strerror(got.error);
+                                                                  : std::strerror(got.error);
     return fail(exitcantcreate, "cannot open " + quoted(name) + " for appending: " + why);
 }
 
@@ -108,8 +106,8 @@ int appendfailed(const std::string& name, const appendoutcome& got) {
                                       " minutes; nothing was appended, run again later");
     if (got.failed == appendstep::lock)
         return fail(exitioerror, "cannot lock " + quoted(name) + ": " + std::strerror(got.error));
-    std::string why = got.failed == appendstep::write ? whyshort({got.error, got.written, got.asked})
-                                                      : std::strerror(got.error);
+    std::string why =
+        got.failed == appendstep::write ? whyshort({got.error, got.written, got.asked}) : std::strerror(got.error);
     std::string state = got.left == leftfile::partline ? "; it may now end with part of a line"
                         : got.left == leftfile::notcut
                             ? "; another process changed its length meanwhile, so it was left as it is and may "
@@ -125,12 +123,11 @@ int append(resultsfile& results, const std::string& name, const reportline& line
     lockwait wait;
     wait.waiting = [&name](long holder) {
         warnnow(quoted(name) + " is locked by " + holdertext(holder) + "; waiting up to " +
-             std::to_string(lockbound.count()) + " minutes for it");
+                std::to_string(lockbound.count()) + " minutes for it");
     };
     appendoutcome got = appendline(results, line, wait);
     if (!got.ok()) return appendfailed(name, got);
-    if (got.lineend)
-        warn(warnings, quoted(name) + " did not end with a line end: one was put before this run's line");
+    if (got.lineend) warn(warnings, quoted(name) + " did not end with a line end: one was put before this run's line");
     return exitok;
 }
 
@@ -146,8 +143,8 @@ void checkname(const std::string& name, const nametext& written, long line, std:
         // byte continues it (10xxxxxx).
         bool midcharacter = (static_cast<unsigned char>(written.written[namelength]) & 0xc0) == 0x80;
         warn(warnings, at(controlfile, line) + "the results-file name \"" + printable(written.written, true) +
-                           "\" is cut to its first " + std::to_string(namelength) + " characters, " +
-                           quoted(name) + (midcharacter ? " (the cut falls inside a multi-byte character)" : "") +
+                           "\" is cut to its first " + std::to_string(namelength) + " characters, " + quoted(name) +
+                           (midcharacter ? " (the cut falls inside a multi-byte character)" : "") +
                            "; use a name of at most " + std::to_string(namelength) +
                            " characters, or a symbolic link to reach a deeper folder");
     }
@@ -205,22 +202,29 @@ bool agrees(double x, double y) { return x == y || (x != x && y != y); }
 // and the first record of each kind that changes what a report means. A line
 // is 0 where there is no such record.
 struct scannotes {
-    int pairs = 0;       // whole pairs read
-    long last = 0;       // the record read last, whole or not
-    long partial = 0;    // a record the file ends in, part-way through it
-    long unpaired = 0;   // a final record without a partner
-    long first = 0;      // the first record, and its U/t and beta as read (NaN
-    double firstuscaled = std::numeric_limits<double>::quiet_NaN();  // before it,
-    double firstbetascaled = std::numeric_limits<double>::quiet_NaN();  // so it is noted)
-    long mixed = 0;      // the first record whose U/t or beta differs from the first's
+    static constexpr double unset = std::numeric_limits<double>::quiet_NaN();
+
+    int pairs = 0;      // whole pairs read
+    long last = 0;      // the record read last, whole or not
+    long partial = 0;   // a record the file ends in, part-way through it
+    long unpaired = 0;  // a final record without a partner
+    // The first record and its U/t and beta as read; NaN until then, so that
+    // the first record fails the quick comparison and is noted.
+    long first = 0;
+    double firstuscaled = unset;
+    double firstbetascaled = unset;
+    // The first record whose U/t or beta differs from the first record's.
+    long mixed = 0;
     double mixeduscaled = 0.0;
     double mixedbetascaled = 0.0;
-    long accepted = 0;   // the first accepted pair's first record
-    long nonfinite = 0;  // the first accepted pair whose value is infinite or NaN,
-    long nonfinitesecond = 0;  // its second record,
-    bool nonfinitenan = false; // whether the value is NaN,
-    int nonfinitepairs = 0;    // and how many such pairs there are
-    long beyond = 0;     // where the file goes on after the last pair read
+    long accepted = 0;  // the first accepted pair's first record
+    // The first accepted pair whose value is infinite or NaN: its two records,
+    // whether the value is NaN, and how many such pairs there are.
+    long nonfinite = 0;
+    long nonfinitesecond = 0;
+    bool nonfinitenan = false;
+    int nonfinitepairs = 0;
+    long beyond = 0;  // where the file goes on after the last pair read
 
     // Notes a request's outcome and the fields it left; returns whether the
     // record is whole. Every record costs two comparisons until one differs.
@@ -281,16 +285,15 @@ void scanwarnings(const scannotes& notes, int nconf, const std::string& name, st
                                 : "") +
                            "; the run's results are infinite or undefined, and plots leave such a line out");
     if (nconf == 0) {
-        const char* why = notes.last == 0   ? "the file holds no record"
+        const char* why = notes.last == 0    ? "the file holds no record"
                           : notes.pairs == 0 ? "the file holds no whole pair"
-                                                                    : "every pair's a, the third field of its first "
-                                                                      "record, is zero or NaN";
-        warn(warnings, std::string(datafile) + ": no pair was accepted (" + why +
-                           "), so nothing was appended to " + quoted(name));
+                                             : "every pair's a, the third field of its first "
+                                               "record, is zero or NaN";
+        warn(warnings, std::string(datafile) + ": no pair was accepted (" + why + "), so nothing was appended to " +
+                           quoted(name));
     } else if (nconf == 1) {
-        warn(warnings, at(datafile, notes.accepted) +
-                           "only this pair was accepted: the fourth column of its line in " + quoted(name) +
-                           " is the fourth field of the record at line " + std::to_string(notes.last) +
+        warn(warnings, at(datafile, notes.accepted) + "only this pair was accepted: the fourth column of its line in " +
+                           quoted(name) + " is the fourth field of the record at line " + std::to_string(notes.last) +
                            ", not an error");
     }
 }

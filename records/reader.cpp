@@ -48,9 +48,7 @@ inline bool isspacing(char c) {
 }
 inline bool isdecimal(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-long long fileoffset(const inputstream& in, const char* p) {
-    return in.bufferoffset + (p - in.buffer.get());
-}
+long long fileoffset(const inputstream& in, const char* p) { return in.bufferoffset + (p - in.buffer.get()); }
 
 // The byte at P, just consumed, was a line end.
 void newline(inputstream& in, const char* p) {
@@ -212,9 +210,7 @@ struct place {
     long column;
 };
 
-place here(const inputstream& in) {
-    return {in.line, static_cast<long>(fileoffset(in, in.pos) - in.lineoffset + 1)};
-}
+place here(const inputstream& in) { return {in.line, static_cast<long>(fileoffset(in, in.pos) - in.lineoffset + 1)}; }
 
 // The outcomes other than complete. Each fills OUT and returns false, so a
 // value reader can end with `return failure(...)`.
@@ -271,16 +267,18 @@ std::size_t repeatcount(const char*& first, const char* last) {
 // count (1 when there is none) and *VALUE the start of the value after its
 // asterisk (`last` for r* alone). Fills OUT and returns false for a text
 // longer than maxvaluelength, a read error, or a repeat count of zero.
-bool taketoken(inputstream& in, const char*& first, const char*& last, readoutcome& out,
-               std::size_t* repeat = nullptr, const char** value = nullptr) {
+bool taketoken(inputstream& in, const char*& first, const char*& last, readoutcome& out, std::size_t* repeat = nullptr,
+               const char** value = nullptr) {
     place at = here(in);
     if (!scantoken(in, first, last)) return failure(at, toolong(), first, first + maxvaluelength + 1, out);
     if (in.error != 0) return readfailure(in, out);
     if (repeat == nullptr) return true;
     *value = first;
     *repeat = repeatcount(*value, last);
-    if (*value == first) *repeat = 1;
-    else if (*repeat == 0) return failure(at, "a repeat count of at least 1", first, last, out);
+    if (*value == first)
+        *repeat = 1;
+    else if (*repeat == 0)
+        return failure(at, "a repeat count of at least 1", first, last, out);
     return true;
 }
 
@@ -394,14 +392,12 @@ bool delimitedtext(inputstream& in, std::string& text, readoutcome& out) {
         } else if (c == '\r' && peekbyte(in) == '\n') {
             continue;  // the CR of a CRLF line end
         }
-        if (text.size() == maxvaluelength)
-            return failure(at, toolong(), text.data(), text.data() + text.size(), out);
+        if (text.size() == maxvaluelength) return failure(at, toolong(), text.data(), text.data() + text.size(), out);
         text += static_cast<char>(c);
     }
     if (in.error != 0) return readfailure(in, out);
     if (in.pos < in.end && !isseparator(*in.pos))
-        return failure(here(in), "a blank, a comma or a line end after the closing delimiter",
-                       in.pos, in.pos + 1, out);
+        return failure(here(in), "a blank, a comma or a line end after the closing delimiter", in.pos, in.pos + 1, out);
     return true;
 }
 
@@ -409,8 +405,7 @@ bool iscontrol(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7
 
 // Reads one name item's value, possibly repeated, into `name`, and how it
 // was written into WRITTEN.
-bool namevalue(inputstream& in, char (&name)[namelength], nametext& written, std::size_t& index,
-               readoutcome& out) {
+bool namevalue(inputstream& in, char (&name)[namelength], nametext& written, std::size_t& index, readoutcome& out) {
     if (isdecimal(*in.pos)) {
         // Digits might be a repeat count: look at the whole text, then go back
         // to its start (it stays in the buffer) or to just past the asterisk.
@@ -458,8 +453,10 @@ readoutcome request(inputstream& in, std::size_t count, valuereader value) {
     in.requestline = in.line;
     for (;;) {
         if (c < 0) {
-            if (in.error != 0) readfailure(in, out);
-            else endofinput(in, out);
+            if (in.error != 0)
+                readfailure(in, out);
+            else
+                endofinput(in, out);
             out.places = index;
             return out;
         }
@@ -529,8 +526,7 @@ void openmemory(inputstream& in, const char* first, const char* last, std::size_
     in.pos = in.end = in.buffer.get();
 }
 
-readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled, double& measure,
-                       double& aux) {
+readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled, double& measure, double& aux) {
     double* items[4] = {&uscaled, &betascaled, &measure, &aux};
     in.requestline = in.line;
     if (plainrecord(in, items)) return {};

@@ -46,8 +46,8 @@ struct readoutcome {
     readstatus status = readstatus::complete;
     std::size_t places = 0;     // at the end of the file: the items the request had passed (values
                                 // and nulls); more than 0 means the file ends part-way through it
-    long line = 0;         // 1-based line of the offending text, or of the end of the file
-    long column = 0;       // 1-based byte column of the same
+    long line = 0;              // 1-based line of the offending text, or of the end of the file
+    long column = 0;            // 1-based byte column of the same
     const char* expected = "";  // "a number", "a results-file name", ...
     char found[64];             // the offending text, cut and with unprintable
                                 // bytes as \xNN; empty at the end of the file
@@ -57,20 +57,20 @@ struct readoutcome {
 };
 
 struct inputstream {
-    int fd = -1;                // the file read, or -1 for bytes in memory
-    const char* source = nullptr;     // bytes in memory not yet handed over
+    int fd = -1;                   // the file read, or -1 for bytes in memory
+    const char* source = nullptr;  // bytes in memory not yet handed over
     const char* sourceend = nullptr;
-    std::size_t chunk = 0;      // most bytes taken from memory at a time
+    std::size_t chunk = 0;  // most bytes taken from memory at a time
     std::unique_ptr<char[]> buffer;
     std::size_t capacity = 0;
-    const char* pos = nullptr;  // next unread byte
-    const char* end = nullptr;  // end of the bytes in the buffer
-    bool atend = false;         // the file has no more bytes beyond `end`
-    int error = 0;              // errno of a failed read, 0 if none
-    long line = 1;              // line of `pos`
-    long requestline = 0;       // line where the last request's first value or separator stands
-    long long bufferoffset = 0; // file offset of buffer[0]
-    long long lineoffset = 0;   // file offset of the first byte of the current line
+    const char* pos = nullptr;   // next unread byte
+    const char* end = nullptr;   // end of the bytes in the buffer
+    bool atend = false;          // the file has no more bytes beyond `end`
+    int error = 0;               // errno of a failed read, 0 if none
+    long line = 1;               // line of `pos`
+    long requestline = 0;        // line where the last request's first value or separator stands
+    long long bufferoffset = 0;  // file offset of buffer[0]
+    long long lineoffset = 0;    // file offset of the first byte of the current line
 
     inputstream() = default;
     inputstream(const inputstream&) = delete;
@@ -88,8 +88,7 @@ void openmemory(inputstream& in, const char* first, const char* last, std::size_
 
 // Reads one data record: four numbers, starting at the next line not yet read.
 // Items that get no value (a null, a slash, the end of input) keep what they held.
-readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled,
-                       double& measure, double& aux);
+readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled, double& measure, double& aux);
 
 // How a name was written, beyond the namelength characters that count.
 struct nametext {

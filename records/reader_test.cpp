@@ -6,9 +6,10 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 #include "records/report.hpp"
 
@@ -118,8 +119,8 @@ TEST(reader, valuelengthlimit) {
 // long run of blanks, and the line and column of a failure after them.
 TEST(reader, file) {
     const std::size_t block = 64 * 1024;
-    std::string text = std::string(block - 3, ' ') + "1.25 2 3 4 " + std::string(3 * block, 'x') + "\n" +
-                       "5 6" + std::string(2 * block + 7, ' ') + "\n\n7 8\n9 bad";
+    std::string text = std::string(block - 3, ' ') + "1.25 2 3 4 " + std::string(3 * block, 'x') + "\n" + "5 6" +
+                       std::string(2 * block + 7, ' ') + "\n\n7 8\n9 bad";
     char path[] = "/tmp/readertestXXXXXX";
     int fd = mkstemp(path);
     ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));

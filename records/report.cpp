@@ -66,10 +66,10 @@ std::size_t formatnumber(double value, char* out) {
     // Fixed form: the digits with the point after digit exponent + 1, padded
     // with zeros on either side as needed.
     const long point = exponent + 1;  // digits before the point
-    const std::size_t fixedlength = negative +
-                                    (point > 0 ? std::max<std::size_t>(static_cast<std::size_t>(point), ndigits) + 1 +
-                                                     (ndigits <= static_cast<std::size_t>(point))
-                                               : 2 + static_cast<std::size_t>(-point) + ndigits);
+    const std::size_t fixedlength =
+        negative + (point > 0 ? std::max<std::size_t>(static_cast<std::size_t>(point), ndigits) + 1 +
+                                    (ndigits <= static_cast<std::size_t>(point))
+                              : 2 + static_cast<std::size_t>(-point) + ndigits);
     if (fixedlength > exponentlength) {
         std::memcpy(out, exponentform, exponentlength);
         return exponentlength;
@@ -77,8 +77,7 @@ std::size_t formatnumber(double value, char* out) {
     char* q = out;
     if (negative) *q++ = '-';
     if (point > 0) {
-        for (long k = 0; k < point; ++k)
-            *q++ = static_cast<std::size_t>(k) < ndigits ? digits[k] : '0';
+        for (long k = 0; k < point; ++k) *q++ = static_cast<std::size_t>(k) < ndigits ? digits[k] : '0';
         *q++ = '.';
         if (ndigits <= static_cast<std::size_t>(point)) *q++ = '0';
         for (std::size_t k = static_cast<std::size_t>(point); k < ndigits; ++k) *q++ = digits[k];
@@ -232,8 +231,7 @@ int waitlock(int fd, struct flock lock, std::chrono::steady_clock::time_point de
     ::sigprocmask(SIG_UNBLOCK, &alarmonly, &mask);
     int result;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result = -1;
             break;
@@ -342,7 +340,7 @@ appendoutcome appendline(resultsfile& results, const reportline& line, const loc
         out.failed = appendstep::stat;
         out.error = errno;
     } else if (char last = '\n'; results.readable && before.st_size > 0 &&
-                                  retry([&] { return ::pread(results.fd, &last, 1, before.st_size - 1); }) < 0) {
+                                 retry([&] { return ::pread(results.fd, &last, 1, before.st_size - 1); }) < 0) {
         out.failed = appendstep::stat;
         out.error = errno;
     } else {

@@ -66,9 +66,9 @@ struct resultsfile {
 
 // What became of opening the results file.
 struct openoutcome {
-    int error = 0;        // errno of the failed call
-    unsigned type = 0;    // the file's type (S_IFMT bits) where it was found, 0 if not
-    bool refused = false; // opened, but of a type a line can't be appended to (a block device)
+    int error = 0;         // errno of the failed call
+    unsigned type = 0;     // the file's type (S_IFMT bits) where it was found, 0 if not
+    bool refused = false;  // opened, but of a type a line can't be appended to (a block device)
     bool ok() const { return error == 0 && !refused; }
 };
 
@@ -122,7 +122,7 @@ struct appendoutcome {
     std::size_t asked = 0;    // bytes there were to write
     long holder = 0;          // a lock still held: its holder's process id, 0 if unknown
     leftfile left = leftfile::asbefore;
-    bool lineend = false;     // the file's last line had no line end: one was put before the line
+    bool lineend = false;  // the file's last line had no line end: one was put before the line
     bool ok() const { return failed == appendstep::none; }
 };
 

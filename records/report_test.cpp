@@ -125,12 +125,12 @@ struct printablecase {
 const printablecase printablecases[] = {
     {"res.dat", "res.dat"},
     {"out/r 1.dat", "out/r 1.dat"},
-    {"\x1b]2;x\x07", "\\x1b]2;x\\x07"},      // an escape sequence that would set a terminal's title
+    {"\x1b]2;x\x07", "\\x1b]2;x\\x07"},  // an escape sequence that would set a terminal's title
     {"res.dat\t", "res.dat\\x09"},
     {std::string_view("a\0b", 3), "a\\x00b"},
     {"\x7f\x80\xff", "\\x7f\\x80\\xff"},
     {"r\xc3\xa9s", "r\\xc3\\xa9s"},
-    {"a\\x41", "a\\\\x41"},                      // a backslash of its own can't pass for an escape
+    {"a\\x41", "a\\\\x41"},  // a backslash of its own can't pass for an escape
 };
 
 TEST(report, printable) {
@@ -237,7 +237,7 @@ TEST(report, cutback) {
         {"ab\n 4.0", 3, 4, leftfile::asbefore, "ab\n"},
         {"ab\n", 3, 0, leftfile::asbefore, "ab\n"},
         {"ab\n 4.0 9.0\n", 3, 4, leftfile::notcut, "ab\n 4.0 9.0\n"},  // another writer's bytes after ours
-        {"a", 3, 4, leftfile::notcut, "a"},                              // cut short meanwhile: no padding
+        {"a", 3, 4, leftfile::notcut, "a"},                            // cut short meanwhile: no padding
         {"", 3, 0, leftfile::notcut, ""},
     };
     for (const cutcase& c : cases) {

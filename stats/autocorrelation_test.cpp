@@ -15,7 +15,7 @@ namespace {
 // standard library draws the same series (up to the last bits of log and
 // sin, which no rate here feels).
 class normals {
-public:
+  public:
     explicit normals(std::uint64_t seed) : bits(seed) {}
     double operator()() {
         if (hasspare) {
@@ -29,7 +29,7 @@ public:
         return radius * std::cos(angle);
     }
 
-private:
+  private:
     double uniform() { return (static_cast<double>(bits() >> 11) + 1.0) * 0x1p-53; }  // (0, 1]
     std::mt19937_64 bits;
     double spare = 0.0;
@@ -49,12 +49,12 @@ std::vector<double> series(normals& noise, double phi, int n) {
 }
 
 struct ratecase {
-    double phi;       // 0 for independent values
-    int n;            // values in a series
-    int count;        // series
-    double minwarn;   // the fraction of series that must warn, at least
-    double maxwarn;   // and at most
-    double tauerror;  // the mean estimate's largest relative error; 0: not checked
+    double phi;          // 0 for independent values
+    int n;               // values in a series
+    int count;           // series
+    double minwarn;      // the fraction of series that must warn, at least
+    double maxwarn;      // and at most
+    double tauerror;     // the mean estimate's largest relative error; 0: not checked
     double level = 0.0;  // the values are level + spread * x(t)
     double spread = 1.0;
 };

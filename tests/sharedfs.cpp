@@ -25,8 +25,6 @@
 // call, so each mount sees what the other wrote.
 #define FUSE_USE_VERSION 312
 
-#include <fuse.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -35,6 +33,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fuse.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -133,7 +132,9 @@ int openwith(const char* path, int flags, mode_t mode, fuse_file_info* fi) {
     return 0;
 }
 
-int oncreate(const char* path, mode_t mode, fuse_file_info* fi) { return openwith(path, fi->flags | O_CREAT, mode, fi); }
+int oncreate(const char* path, mode_t mode, fuse_file_info* fi) {
+    return openwith(path, fi->flags | O_CREAT, mode, fi);
+}
 
 int onopen(const char* path, fuse_file_info* fi) { return openwith(path, fi->flags & ~O_CREAT, 0, fi); }
 
@@ -178,10 +179,17 @@ int onstatfs(const char*, struct statvfs* st) { return ::fstatvfs(backing, st) =
 int onlock(const char*, fuse_file_info* fi, int cmd, struct flock* lk) {
     int ofdcmd;
     switch (cmd) {
-        case F_GETLK: ofdcmd = F_OFD_GETLK; break;
-        case F_SETLK: ofdcmd = F_OFD_SETLK; break;
-        case F_SETLKW: ofdcmd = F_OFD_SETLKW; break;
-        default: return -EINVAL;
+        case F_GETLK:
+            ofdcmd = F_OFD_GETLK;
+            break;
+        case F_SETLK:
+            ofdcmd = F_OFD_SETLK;
+            break;
+        case F_SETLKW:
+            ofdcmd = F_OFD_SETLKW;
+            break;
+        default:
+            return -EINVAL;
     }
     lk->l_pid = 0;  // these calls refuse any other value
     int done;
