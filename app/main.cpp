@@ -3,13 +3,11 @@
 #include <csignal>
 #include <cstring>
 #include <new>
-#include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "app/run.hpp"
-#include "records/report.hpp"
 
 namespace {
 
@@ -20,18 +18,6 @@ constexpr char usage[] =
     "them, and appends one line (U/t, beta, mean, standard error) to the results\n"
     "file named in fname.dat. Other arguments are ignored. See pairstat(1).\n";
 constexpr char version[] = "pairstat " PAIRSTAT_VERSION "\n";
-
-// Writes TEXT to standard output; returns the run's status.
-int say(const char* text, std::size_t length) {
-    pairstat::writeoutcome got = pairstat::writeconsole(text, length);
-    if (got.ok()) return pairstat::exitok;
-    std::string line = "pairstat: cannot write to standard output: ";
-    line += got.error != 0 ? std::strerror(got.error) : "it took no more";
-    line += '\n';
-    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;
-    return pairstat::exitioerror;
-}
 
 }  // namespace
 
@@ -54,8 +40,8 @@ int main(int argc, char** argv) {
         help = help || std::strcmp(argv[k], "--help") == 0;
         showversion = showversion || std::strcmp(argv[k], "--version") == 0;
     }
-    if (help) return say(usage, sizeof usage - 1);
-    if (showversion) return say(version, sizeof version - 1);
+    if (help) return pairstat::say(usage, sizeof usage - 1);
+    if (showversion) return pairstat::say(version, sizeof version - 1);
     try {
         return pairstat::run();
     } catch (const std::bad_alloc&) {

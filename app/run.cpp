@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,11 +27,16 @@ constexpr int maxpairs = 1000;
 constexpr const char* datafile = "ttteste.dat";
 constexpr const char* controlfile = "fname.dat";
 
+// Writes LINES to standard error. What can't be shown there changes nothing
+// the run did: there is nowhere left to report it.
+void tostderr(const std::string& lines) {
+    ssize_t ignored = ::write(STDERR_FILENO, lines.data(), lines.size());
+    (void)ignored;
+}
+
 // Writes "pairstat: TEXT" and a line end to standard error, and returns STATUS.
 int fail(int status, const std::string& text) {
-    std::string line = "pairstat: " + text + "\n";
-    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;  // nowhere left to report a failure to report
+    tostderr("pairstat: " + text + "\n");
     return status;
 }
 
@@ -56,8 +62,7 @@ void warn(std::string& warnings, const std::string& text) { warnings += "pairsta
 void warnnow(const std::string& text) {
     std::string line;
     warn(line, text);
-    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;  // a warning that can't be shown changes nothing in the run
+    tostderr(line);
 }
 
 // The process holding a lock, as a diagnostic names it.
@@ -91,12 +96,16 @@ int consolefailed(const writeoutcome& got) {
     return fail(exitioerror, "cannot write to standard output: " + whyshort(got));
 }
 
-int openfailed(const std::string& name, const openoutcome& got) {
+// NOTE, where not empty, tells how the name came from the control file: the
+// likely cause when the name used is not the one meant.
+int openfailed(const std::string& name, const openoutcome& got, const std::string& note) {
     std::string why = got.refused ? std::string(got.type == S_IFBLK ? "a block device" : "a special file") +
                                         ", not a regular file, a pipe or a character device"
-                      : got.error == ENXIO && got.type == S_IFIFO ? "a pipe that no process reads"
-                                                                  : std::strerror(got.error);
-    return fail(exitcantcreate, "cannot open " + quoted(name) + " for appending: " + why);
+                      : got.error == ENXIO && got.type == S_IFIFO  ? "a pipe that no process reads"
+                      : got.error == ENXIO && got.type == S_IFSOCK ? "a socket, not a file"
+                                                                   : std::strerror(got.error);
+    return fail(exitcantcreate,
+                "cannot open " + quoted(name) + " for appending: " + why + (note.empty() ? "" : " (" + note + ")"));
 }
 
 int appendfailed(const std::string& name, const appendoutcome& got) {
@@ -122,32 +131,47 @@ int appendfailed(const std::string& name, const appendoutcome& got) {
 int append(resultsfile& results, const std::string& name, const reportline& line, std::string& warnings) {
     lockwait wait;
     wait.waiting = [&name](long holder) {
-        warnnow(quoted(name) + " is locked by " + holdertext(holder) + "; waiting up to " +
+        warnnow(quoted(name) + ": locked by " + holdertext(holder) + "; this run waits up to " +
                 std::to_string(lockbound.count()) + " minutes for it");
     };
     appendoutcome got = appendline(results, line, wait);
     if (!got.ok()) return appendfailed(name, got);
-    if (got.lineend) warn(warnings, quoted(name) + " did not end with a line end: one was put before this run's line");
+    if (got.lineend) warn(warnings, quoted(name) + ": its last line had no line end; one was put before this run's line");
     return exitok;
 }
 
-// A name that is not the one written in the control file: cut to namelength
-// characters, or ended by a slash outside quotation marks.
-void checkname(const std::string& name, const nametext& written, long line, std::string& warnings) {
-    if (written.slash) {
-        warn(warnings, at(controlfile, line) + "the results-file name ends at the slash after \"" +
-                           printable(written.written, true) + "\", so the line goes to " + quoted(name) +
-                           "; put a name that holds a slash in quotes ('out/res.dat')");
-    } else if (written.written.size() > namelength) {
-        // A cut between the bytes of one UTF-8 character: the next kept-off
-        // byte continues it (10xxxxxx).
-        bool midcharacter = (static_cast<unsigned char>(written.written[namelength]) & 0xc0) == 0x80;
-        warn(warnings, at(controlfile, line) + "the results-file name \"" + printable(written.written, true) +
-                           "\" is cut to its first " + std::to_string(namelength) + " characters, " + quoted(name) +
-                           (midcharacter ? " (the cut falls inside a multi-byte character)" : "") +
-                           "; use a name of at most " + std::to_string(namelength) +
-                           " characters, or a symbolic link to reach a deeper folder");
-    }
+// TEXT for a message, between quotation marks, cut after 60 bytes.
+std::string shown(std::string_view text) {
+    constexpr std::size_t most = 60;
+    std::string out(1, '"');
+    out += printable(text.substr(0, most), true);
+    return out += text.size() > most ? "...\"" : "\"";
+}
+
+// How the name written at LINE of the control file became another: cut to
+// namelength characters, or ended by a slash outside quotation marks with more
+// of it after the slash. Empty when the name is used as written.
+std::string namechange(const nametext& written, long line) {
+    if (written.slash)
+        return at(controlfile, line) + "the results-file name ends at the slash after " + shown(written.written);
+    std::string_view text = written.written;
+    text = text.substr(0, text.find_last_not_of(' ') + 1);  // trailing blanks count for nothing
+    if (text.size() <= namelength) return "";
+    // A cut between the bytes of one UTF-8 character: the first byte left off
+    // continues it (10xxxxxx).
+    bool midcharacter = (static_cast<unsigned char>(text[namelength]) & 0xc0) == 0x80;
+    return at(controlfile, line) + "the results-file name " + shown(text) + " is cut to its first " +
+           std::to_string(namelength) + " characters" +
+           (midcharacter ? ", inside a multi-byte character" : "");
+}
+
+// The warning for a name that changed (CHANGE from namechange).
+void checkname(const std::string& name, const nametext& written, const std::string& change, std::string& warnings) {
+    if (change.empty()) return;
+    warn(warnings, change + ", so the line goes to " + quoted(name) +
+                       (written.slash ? "; put a name that holds a slash in quotes ('out/res.dat')"
+                                      : "; use a name of at most " + std::to_string(namelength) +
+                                            " characters, or a symbolic link to reach a deeper folder"));
 }
 
 // X with two significant digits: 0.0042, 0.10, 12, 1.5e-07.
@@ -187,7 +211,7 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, const
     if (estimatetau({data.get(), static_cast<std::size_t>(nconf)}, got) && clearlycorrelated(got, nconf)) {
         char tau[32];
         std::snprintf(tau, sizeof tau, "%.1f", got.tau);
-        warn(warnings, "the " + std::to_string(nconf) + " values are correlated in file order (autocorrelation time " +
+        warn(warnings, std::string(datafile) + ": the " + std::to_string(nconf) + " values are correlated in file order (autocorrelation time " +
                            tau + "): the error " + twodigits(meanerr) + " in " + quoted(name) +
                            " assumes independent values; allowing for the correlation gives about " +
                            twodigits(meanerr * std::sqrt(got.tau)));
@@ -223,6 +247,7 @@ struct scannotes {
     long nonfinite = 0;
     long nonfinitesecond = 0;
     bool nonfinitenan = false;
+    bool nonfinitezerob = false;
     int nonfinitepairs = 0;
     long beyond = 0;  // where the file goes on after the last pair read
 
@@ -260,8 +285,9 @@ std::string utandbeta(double uscaled, double betascaled) {
 void scanwarnings(const scannotes& notes, int nconf, const std::string& name, std::string& warnings) {
     if (notes.partial != 0)
         warn(warnings, at(datafile, notes.partial) +
-                           "the file ends part-way through this record; U/t, beta and the fourth value of the "
-                           "report come from its fields read so far");
+                           "the file ends part-way through this record; the report's U/t and beta are the values "
+                           "read last, from this record where it has them" +
+                           (nconf == 1 ? ", and so is the results line's fourth value" : ""));
     if (notes.unpaired != 0)
         warn(warnings, at(datafile, notes.unpaired) +
                            "this record has no partner: it is not counted, but the report's U/t and beta" +
@@ -279,7 +305,9 @@ void scanwarnings(const scannotes& notes, int nconf, const std::string& name, st
     if (notes.nonfinite != 0)
         warn(warnings, at(datafile, notes.nonfinite) + "the pair at lines " + std::to_string(notes.nonfinite) +
                            " and " + std::to_string(notes.nonfinitesecond) + " gives " +
-                           (notes.nonfinitenan ? "an undefined value (NaN)" : "an infinite value (b is zero)") +
+                           (notes.nonfinitenan    ? "an undefined value (NaN)"
+                            : notes.nonfinitezerob ? "an infinite value (b is zero)"
+                                                   : "an infinite value (a or a/b is infinite)") +
                            (notes.nonfinitepairs > 1
                                 ? ", one of " + std::to_string(notes.nonfinitepairs) + " pairs that give such values"
                                 : "") +
@@ -293,12 +321,16 @@ void scanwarnings(const scannotes& notes, int nconf, const std::string& name, st
                            quoted(name));
     } else if (nconf == 1) {
         warn(warnings, at(datafile, notes.accepted) + "only this pair was accepted: the fourth column of its line in " +
-                           quoted(name) + " is the fourth field of the record at line " + std::to_string(notes.last) +
-                           ", not an error");
+                           quoted(name) + " is the fourth field read last, not an error");
     }
 }
 
 }  // namespace
+
+int say(const char* text, std::size_t length) {
+    if (writeoutcome got = writeconsole(text, length); !got.ok()) return consolefailed(got);
+    return exitok;
+}
 
 int run() {
     inputstream datastream;
@@ -321,12 +353,13 @@ int run() {
     if (name.empty())
         return fail(exitbaddata, std::string(controlfile) + ": expected a results-file name, found an empty one");
     std::string warnings;
-    checkname(name, written, controlstream.requestline, warnings);
+    const std::string change = namechange(written, controlstream.requestline);
+    checkname(name, written, change, warnings);
 
     // Opened before any data is read, so a new results file exists after every
     // run that gets this far, even one that appends nothing.
     resultsfile results;
-    if (openoutcome opened = openresults(results, name.c_str()); !opened.ok()) return openfailed(name, opened);
+    if (openoutcome opened = openresults(results, name.c_str()); !opened.ok()) return openfailed(name, opened, change);
 
     // a and b live as long as the run, like the other fields: a null value or a
     // slash in a record leaves what the variable held before, possibly from an
@@ -372,6 +405,7 @@ int run() {
                 notes.nonfinite = firstline;
                 notes.nonfinitesecond = notes.last;
                 notes.nonfinitenan = std::isnan(value);
+                notes.nonfinitezerob = b == 0.0;
             }
         }
     }
@@ -391,10 +425,7 @@ int run() {
         }
         if (int status = append(results, name, line, warnings); status != exitok) return status;
     }
-    if (!warnings.empty()) {
-        ssize_t ignored = ::write(STDERR_FILENO, warnings.data(), warnings.size());
-        (void)ignored;  // a warning that can't be shown changes nothing the run did
-    }
+    tostderr(warnings);
     return exitok;
 }
 

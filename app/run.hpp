@@ -4,6 +4,8 @@
 // summary.
 #pragma once
 
+#include <cstddef>
+
 namespace pairstat {
 
 // Exit statuses of a run.
@@ -14,6 +16,10 @@ inline constexpr int exitnomemory = 71;    // memory ran out (the summary's arra
 inline constexpr int exitcantcreate = 73;  // the results file can't be opened or created
 inline constexpr int exitioerror = 74;     // a read or write error
 inline constexpr int exittempfail = 75;    // the results file still locked by another process: run again later
+
+// Writes LENGTH bytes of TEXT to the console (a usage text, say); returns the
+// exit status, with a diagnostic where the console can't take it all.
+int say(const char* text, std::size_t length);
 
 // Runs in the current directory; returns the exit status. Diagnostics go to
 // standard error, one line each.

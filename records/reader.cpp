@@ -401,6 +401,19 @@ bool delimitedtext(inputstream& in, std::string& text, readoutcome& out) {
     return true;
 }
 
+// Whether something other than blanks follows the slash at in.pos on its
+// line: then the slash cut a name short, rather than ending the request after
+// it. Looks at most maxvaluelength bytes ahead, leaving in.pos where it is.
+bool morebeyondslash(inputstream& in) {
+    for (std::size_t k = 1; k <= maxvaluelength; ++k) {
+        if (in.pos + k == in.end && !fill(in)) return false;
+        charclass c = classof(in.pos[k]);
+        if (c == lineend) return false;
+        if (c != blank) return true;
+    }
+    return false;
+}
+
 bool iscontrol(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
 // Reads one name item's value, possibly repeated, into `name`, and how it
@@ -431,7 +444,7 @@ bool namevalue(inputstream& in, char (&name)[namelength], nametext& written, std
         const char* last;
         if (!taketoken(in, first, last, out)) return false;
         text.assign(first, last);
-        written.slash = in.pos < in.end && *in.pos == '/';
+        written.slash = in.pos < in.end && *in.pos == '/' && morebeyondslash(in);
     }
     const std::size_t kept = std::min(text.size(), namelength);
     if (std::find_if(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(kept), iscontrol) !=

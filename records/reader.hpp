@@ -93,7 +93,8 @@ readoutcome readrecord(inputstream& in, double& uscaled, double& betascaled, dou
 // How a name was written, beyond the namelength characters that count.
 struct nametext {
     std::string written;  // the whole value, its delimiters taken off (at most maxvaluelength)
-    bool slash = false;   // an undelimited name that a slash ended
+    bool slash = false;   // an undelimited name that a slash cut short: more
+                          // follows the slash on its line
 };
 
 // Reads one name of namelength characters, blank-padded or cut on the right,

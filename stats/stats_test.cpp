@@ -33,9 +33,9 @@ const statscase statscases[] = {
     // equal values whose bracket rounds below zero: the second pass gives
     // exactly no spread
     {{0.8, 0.8, 0.8}, 0.8000000000000002, 0.0},
-    // three pairs with a = 1, b = 3: the one pass left 1.0536712127723509e-08
+    // three pairs with a = 1, b = 3: the bare one-pass bracket would give 1.0536712127723509e-08
     {{1.0 - 1.0 / 3.0, 1.0 - 1.0 / 3.0, 1.0 - 1.0 / 3.0}, 0.6666666666666666, 0.0},
-    // the one pass made the bracket 4 instead of 2, the spread 1.4142135623730951
+    // the bare one-pass bracket would be 4 instead of 2, the spread 1.4142135623730951
     {{1e8, 1e8 + 1, 1e8 + 2}, 100000001.0, 1.0},
     {{inf, 0.5}, inf, nan},
     {{-inf, 0.5}, -inf, nan},

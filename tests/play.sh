@@ -20,6 +20,9 @@ export PAIRSTAT
 work=$(mktemp -d)
 got=$(mktemp -d)
 trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work" "$got"' EXIT
+# Stopped by a signal (a timeout, a cancelled job), it still removes them.
+trap 'exit 143' TERM
+trap 'exit 130' INT HUP
 
 for f in "$case"/*; do
   name=${f##*/}
