@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "records/number.hpp"
 #include "records/retry.hpp"
 
 namespace pairstat {
@@ -282,17 +283,6 @@ bool taketoken(inputstream& in, const char*& first, const char*& last, readoutco
     return true;
 }
 
-bool equalsword(const char* first, const char* last, const char* word) {
-    std::size_t n = std::strlen(word);
-    if (static_cast<std::size_t>(last - first) != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char c = first[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != word[i]) return false;
-    }
-    return true;
-}
-
 // The common case of a number: a plain number with its separator already in
 // the buffer. std::from_chars reads exactly the forms of a number item that
 // start with a digit, a point or a minus, and words that stand for infinity
@@ -497,17 +487,6 @@ readoutcome request(inputstream& in, std::size_t count, valuereader value) {
     return out;
 }
 
-// Rounds an out-of-range decimal to the double it stands nearest: past the
-// largest double it is infinity, below the smallest subnormal it is zero.
-double outofrange(const char* mantissa, const char* mantissaend, long long exponent) {
-    const char* point = std::find(mantissa, mantissaend, '.');
-    const char* lead = std::find_if(mantissa, mantissaend, [](char c) { return c >= '1' && c <= '9'; });
-    if (lead == mantissaend) return 0.0;
-    // The mantissa is 0.d... times ten to the power `order`.
-    long long order = lead < point ? point - lead : -(lead - point - 1);
-    return order + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-}
-
 }  // namespace
 
 inputstream::~inputstream() {
@@ -571,81 +550,6 @@ std::string printable(std::string_view text, bool quoted) {
     char shown[4];
     for (char c : text) out.append(shown, showbyte(static_cast<unsigned char>(c), quoted, shown));
     return out;
-}
-
-bool parsenumber(const char* first, const char* last, double& value) {
-    const char* p = first;
-    bool negative = false;
-    if (p < last && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    const char* mantissa = p;
-
-    if (p < last && !isdecimal(*p) && *p != '.') {
-        double word;
-        if (equalsword(p, last, "inf") || equalsword(p, last, "infinity"))
-            word = std::numeric_limits<double>::infinity();
-        else if (equalsword(p, last, "nan"))
-            word = std::numeric_limits<double>::quiet_NaN();
-        else
-            return false;
-        value = negative ? -word : word;
-        return true;
-    }
-
-    std::size_t digits = 0;
-    while (p < last && isdecimal(*p)) ++p, ++digits;
-    if (p < last && *p == '.') {
-        ++p;
-        while (p < last && isdecimal(*p)) ++p, ++digits;
-    }
-    if (digits == 0) return false;
-    const char* mantissaend = p;
-
-    // The exponent: E or D (either case) and a signed or unsigned integer, or
-    // a sign straight after the digits. Its value is held to +-100000, far
-    // beyond where any 4096-digit mantissa can bring a double back into range.
-    bool plain = true;  // already in the form std::from_chars reads
-    long long exponent = 0;
-    if (p < last) {
-        if (*p == 'e' || *p == 'E') {
-            ++p;
-        } else if (*p == 'd' || *p == 'D') {
-            plain = false;
-            ++p;
-        } else if (*p == '+' || *p == '-') {
-            plain = false;
-        } else {
-            return false;
-        }
-        bool negativeexponent = false;
-        if (p < last && (*p == '+' || *p == '-')) negativeexponent = *p++ == '-';
-        if (p == last) return false;
-        for (; p < last; ++p) {
-            if (!isdecimal(*p)) return false;
-            exponent = std::min<long long>(exponent * 10 + (*p - '0'), 100000);
-        }
-        if (negativeexponent) exponent = -exponent;
-    }
-
-    double magnitude;
-    std::from_chars_result got;
-    if (plain) {
-        got = std::from_chars(mantissa, last, magnitude);
-        if (got.ptr != last && got.ec == std::errc{}) return false;
-    } else {
-        char text[maxvaluelength + 16];
-        std::size_t n = static_cast<std::size_t>(mantissaend - mantissa);
-        std::memcpy(text, mantissa, n);
-        text[n++] = 'e';
-        n = static_cast<std::size_t>(std::to_chars(text + n, text + sizeof text, exponent).ptr - text);
-        got = std::from_chars(text, text + n, magnitude);
-        if (got.ptr != text + n && got.ec == std::errc{}) return false;
-    }
-    if (got.ec == std::errc::result_out_of_range)
-        magnitude = outofrange(mantissa, mantissaend, exponent);
-    else if (got.ec != std::errc{})
-        return false;
-    value = negative ? -magnitude : magnitude;
-    return true;
 }
 
 }  // namespace pairstat

@@ -109,12 +109,4 @@ readoutcome readname(inputstream& in, char (&name)[namelength], nametext& writte
 // found that way (the file ends, or holds only blanks as far as was looked).
 long nextvalueline(inputstream& in);
 
-// Reads one number from TEXT as a whole, by the rules of a number item: an
-// optional sign, digits with or without a decimal point, an optional exponent
-// (E or D in either case with a signed or unsigned integer, or a sign straight
-// after the digits), or the words Inf, Infinity and NaN in any case. Out-of-range
-// values round to infinity or to a subnormal or zero, with their sign.
-// Returns false, leaving `value` alone, if TEXT is not such a number.
-bool parsenumber(const char* first, const char* last, double& value);
-
 }  // namespace pairstat

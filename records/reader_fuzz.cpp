@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "records/number.hpp"
 #include "records/reader.hpp"
-#include "records/report.hpp"
 
 namespace {
 

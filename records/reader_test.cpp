@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "records/report.hpp"
+#include "records/number.hpp"
 
 namespace pairstat {
 namespace {

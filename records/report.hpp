@@ -1,5 +1,5 @@
-// The report writer: numbers as text, the console and results lines, and the
-// results file.
+// The report lines: the console's count and mean lines and the results-file
+// line, and the console writer.
 //
 // Every line begins with one blank, holds its items with one blank between
 // them (beyond the blanks a fixed text holds), and ends with a line end. It is
@@ -7,23 +7,9 @@
 // written entirely or reported as not written.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
-#include <functional>
 
 namespace pairstat {
-
-// Longest text formatnumber writes: the exponent form of a negative 17-digit
-// number with a three-digit exponent, "-2.2250738585072014e-308" (a fixed form
-// is written only where it is no longer than the exponent form).
-inline constexpr std::size_t maxnumberlength = 24;
-
-// Writes VALUE as the shortest text that reads back to the same double, always
-// with a decimal point or an exponent ("4.0", "0.625", "1.5e-07", "1e+20"; the
-// fixed form where it is no longer than the exponent form, ".0" counted), or as
-// "Infinity", "-Infinity" or "NaN". Returns the length; `out` needs
-// maxnumberlength bytes. No terminating NUL is written.
-std::size_t formatnumber(double value, char* out);
 
 struct reportline {
     char text[160];
@@ -51,93 +37,5 @@ struct writeoutcome {
 writeoutcome writeconsole(const reportline& line);
 // The same for LENGTH bytes of TEXT (a usage text, say).
 writeoutcome writeconsole(const char* text, std::size_t length);
-
-// The results file, open for appending; closed when it goes.
-struct resultsfile {
-    int fd = -1;
-    bool regular = false;   // a regular file: appends are locked and cut back on failure
-    bool readable = false;  // open for reading too, so its last byte can be looked at
-
-    resultsfile() = default;
-    resultsfile(const resultsfile&) = delete;
-    resultsfile& operator=(const resultsfile&) = delete;
-    ~resultsfile();
-};
-
-// What became of opening the results file.
-struct openoutcome {
-    int error = 0;         // errno of the failed call
-    unsigned type = 0;     // the file's type (S_IFMT bits) where it was found, 0 if not
-    bool refused = false;  // opened, but of a type a line can't be appended to (a block device)
-    bool ok() const { return error == 0 && !refused; }
-};
-
-// Opens NAME for appending, creating it empty (mode 0666 less the umask) if it
-// is missing; never truncates it and writes nothing. A regular file is opened
-// for reading too where the user may read it. A pipe that no process reads
-// fails at once (ENXIO) rather than waiting for a reader. Only a regular file,
-// a pipe or a character device (/dev/null, a terminal) is kept: a block
-// device, where every write would land at its start, is refused.
-openoutcome openresults(resultsfile& results, const char* name);
-
-// How long an append waits for a lock another process holds. Another run
-// holds it for the milliseconds of one write and flush, so a first, quiet wait
-// covers the queue of many runs appending at once; past it the wait is told,
-// and bounded: five minutes outlast a slow flush on a loaded network file
-// system, yet free a batch job whose results file a stuck process holds.
-inline constexpr std::chrono::seconds lockquiet{1};
-inline constexpr std::chrono::minutes lockbound{5};
-
-struct lockwait {
-    std::chrono::milliseconds quiet = lockquiet;  // waited without a word
-    std::chrono::milliseconds bound = lockbound;  // waited after `waiting` was told, then given up
-    // Told once, when the quiet wait has run out: the id of the process that
-    // holds the lock, 0 where the system does not say (a network file system).
-    std::function<void(long holder)> waiting;
-};
-
-// The step of an append that failed.
-enum class appendstep {
-    none,   // the line was appended
-    lock,   // the lock could not be taken, or was still held when the wait ran out
-    stat,   // the file's length or last byte could not be read
-    write,  // the line could not be written whole
-    sync,   // the line could not be flushed to the device
-};
-
-// What a failed append left in the file.
-enum class leftfile {
-    asbefore,  // exactly what it held before the append
-    partline,  // possibly the start of this run's line: it could not be cut back
-    notcut,    // not cut back: something that ignores the lock changed the file's
-               // length meanwhile, so a cut would pad it or take another line
-};
-
-// What became of an append.
-struct appendoutcome {
-    appendstep failed = appendstep::none;
-    int error = 0;            // errno of the failed call; 0 for a write that failed by
-                              // its count, or a lock still held when the wait ran out
-    std::size_t written = 0;  // bytes written by the write
-    std::size_t asked = 0;    // bytes there were to write
-    long holder = 0;          // a lock still held: its holder's process id, 0 if unknown
-    leftfile left = leftfile::asbefore;
-    bool lineend = false;  // the file's last line had no line end: one was put before the line
-    bool ok() const { return failed == appendstep::none; }
-};
-
-// Appends LINE to the results file. For a regular file it takes an exclusive
-// record lock on the whole file, waiting as WAIT says; under the lock, if the
-// file does not end with a line end (and can be read), it puts one before the
-// line, then writes both with one call and flushes them to the device; should
-// the write or the flush fail, it cuts the file back to the length it had (see
-// cutback), so the file only ever gains whole lines. A pipe or a character
-// device gets the line with one call, without lock or cut.
-appendoutcome appendline(resultsfile& results, const reportline& line, const lockwait& wait = {});
-
-// Takes back the WROTE bytes a failed append put after the BEFORE bytes the
-// file held: cuts the file to BEFORE only when its length is exactly BEFORE +
-// WROTE, and otherwise leaves it as it is.
-leftfile cutback(int fd, long long before, long long wrote);
 
 }  // namespace pairstat

@@ -18,7 +18,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "records/number.hpp"
 #include "records/reader.hpp"
+#include "records/resultsfile.hpp"
 
 namespace pairstat {
 namespace {

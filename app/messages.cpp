@@ -1,0 +1,246 @@
+#include "app/messages.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/run.hpp"
+#include "records/number.hpp"
+
+namespace pairstat {
+
+namespace {
+
+// Writes LINES to standard error. What can't be shown there changes nothing
+// the run did: there is nowhere left to report it.
+void tostderr(const std::string& lines) {
+    ssize_t ignored = ::write(STDERR_FILENO, lines.data(), lines.size());
+    (void)ignored;
+}
+
+std::string quoted(const std::string& name) {
+    std::string text(1, '\'');
+    text += printable(name);
+    return text += '\'';
+}
+
+std::string at(const char* file, long line) { return std::string(file) + ":" + std::to_string(line) + ": "; }
+
+std::string number(double value) {
+    char text[maxnumberlength];
+    return std::string(text, formatnumber(value, text));
+}
+
+// The process holding a lock, as a diagnostic names it.
+std::string holdertext(long holder) { return holder > 0 ? "process " + std::to_string(holder) : "another process"; }
+
+// Why a write took less than the whole line.
+std::string whyshort(const writeoutcome& got) {
+    if (got.error != 0) return std::strerror(got.error);
+    if (got.written == 0)
+        return "none of the " + std::to_string(got.asked) + " bytes of the line were written, and no reason was given";
+    return "only " + std::to_string(got.written) + " of the " + std::to_string(got.asked) + " bytes of the line " +
+           (got.written == 1 ? "was" : "were") + " written (a full device, a disk quota or a file-size limit)";
+}
+
+// TEXT for a message, between quotation marks, cut after 60 bytes.
+std::string shown(std::string_view text) {
+    constexpr std::size_t most = 60;
+    std::string out(1, '"');
+    out += printable(text.substr(0, most), true);
+    return out += text.size() > most ? "...\"" : "\"";
+}
+
+// X with two significant digits: 0.0042, 0.10, 12, 1.5e-07.
+std::string twodigits(double x) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%#.2g", x);
+    std::string digits = text;
+    if (digits.back() == '.') digits.pop_back();
+    return digits;
+}
+
+std::string utandbeta(double uscaled, double betascaled) {
+    return "U/t " + number(uscaled / 10.0) + " and beta " + number(betascaled / 10.0);
+}
+
+}  // namespace
+
+int fail(int status, const std::string& text) {
+    tostderr("pairstat: " + text + "\n");
+    return status;
+}
+
+int openinputfailed(const char* file, int error) {
+    return fail(exitnoinput, "cannot open " + quoted(file) + " for reading: " + std::strerror(error));
+}
+
+int readfailed(const char* file, const readoutcome& got) {
+    if (got.status == readstatus::readerror)
+        return fail(exitioerror, "cannot read " + quoted(file) + ": " + std::strerror(got.error));
+    // Only the end of the file leaves nothing to show.
+    std::string found = got.found[0] == '\0' ? "end of file" : std::string("\"") + got.found + "\"";
+    std::string text = std::string(file) + ":" + std::to_string(got.line) + ":" + std::to_string(got.column) +
+                       ": expected " + got.expected + ", found " + found;
+    // A word or a '#' where a number is due is most often a header or a note.
+    char lead = got.found[0];
+    if (file == datafile && (lead == '#' || (lead >= 'A' && lead <= 'Z') || (lead >= 'a' && lead <= 'z')))
+        text += "; the data file takes no header or comment lines";
+    return fail(exitbaddata, text);
+}
+
+int noname() {
+    return fail(exitbaddata, std::string(controlfile) + ": expected a results-file name, found an empty one");
+}
+
+int consolefailed(const writeoutcome& got) {
+    return fail(exitioerror, "cannot write to standard output: " + whyshort(got));
+}
+
+int openfailed(const std::string& name, const openoutcome& got, const std::string& note) {
+    std::string why = got.refused ? std::string(got.type == S_IFBLK ? "a block device" : "a special file") +
+                                        ", not a regular file, a pipe or a character device"
+                      : got.error == ENXIO && got.type == S_IFIFO  ? "a pipe that no process reads"
+                      : got.error == ENXIO && got.type == S_IFSOCK ? "a socket, not a file"
+                                                                   : std::strerror(got.error);
+    return fail(exitcantcreate,
+                "cannot open " + quoted(name) + " for appending: " + why + (note.empty() ? "" : " (" + note + ")"));
+}
+
+int appendfailed(const std::string& name, const appendoutcome& got) {
+    if (got.failed == appendstep::lock && got.error == 0)
+        return fail(exittempfail, "cannot lock " + quoted(name) + ": still locked by " + holdertext(got.holder) +
+                                      " after " + std::to_string(lockbound.count()) +
+                                      " minutes; nothing was appended, run again later");
+    if (got.failed == appendstep::lock)
+        return fail(exitioerror, "cannot lock " + quoted(name) + ": " + std::strerror(got.error));
+    std::string why =
+        got.failed == appendstep::write ? whyshort({got.error, got.written, got.asked}) : std::strerror(got.error);
+    std::string state = got.left == leftfile::partline ? "; it may now end with part of a line"
+                        : got.left == leftfile::notcut
+                            ? "; another process changed its length meanwhile, so it was left as it is and may "
+                              "hold part of this run's line"
+                            : "";
+    return fail(exitioerror, "cannot append to " + quoted(name) + ": " + why + state);
+}
+
+int allocationfailed(std::size_t bytes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Error allocating %lu bytes", static_cast<unsigned long>(bytes));
+    return fail(exitnomemory, text);
+}
+
+void lockwaiting(const std::string& name, long holder) {
+    warnings now;
+    now.add(quoted(name) + ": locked by " + holdertext(holder) + "; this run waits up to " +
+            std::to_string(lockbound.count()) + " minutes for it");
+    now.write();
+}
+
+void warnings::add(const std::string& text) { lines += "pairstat: warning: " + text + "\n"; }
+
+void warnings::write() const { tostderr(lines); }
+
+std::string namechange(const nametext& written, long line) {
+    if (written.slash)
+        return at(controlfile, line) + "the results-file name ends at the slash after " + shown(written.written);
+    std::string_view text = written.written;
+    text = text.substr(0, text.find_last_not_of(' ') + 1);  // trailing blanks count for nothing
+    if (text.size() <= namelength) return "";
+    // A cut between the bytes of one UTF-8 character: the first byte left off
+    // continues it (10xxxxxx).
+    bool midcharacter = (static_cast<unsigned char>(text[namelength]) & 0xc0) == 0x80;
+    return at(controlfile, line) + "the results-file name " + shown(text) + " is cut to its first " +
+           std::to_string(namelength) + " characters" + (midcharacter ? ", inside a multi-byte character" : "");
+}
+
+void warnname(warnings& out, const std::string& name, const nametext& written, const std::string& change) {
+    if (change.empty()) return;
+    out.add(change + ", so the line goes to " + quoted(name) +
+            (written.slash ? "; put a name that holds a slash in quotes ('out/res.dat')"
+                           : "; use a name of at most " + std::to_string(namelength) +
+                                 " characters, or a symbolic link to reach a deeper folder"));
+}
+
+void warnlineend(warnings& out, const std::string& name) {
+    out.add(quoted(name) + ": its last line had no line end; one was put before this run's line");
+}
+
+void warncorrelated(warnings& out, int nconf, double tau, double meanerr, const std::string& name) {
+    char tautext[32];
+    std::snprintf(tautext, sizeof tautext, "%.1f", tau);
+    out.add(std::string(datafile) + ": the " + std::to_string(nconf) +
+            " values are correlated in file order (autocorrelation time " + tautext + "): the error " +
+            twodigits(meanerr) + " in " + quoted(name) +
+            " assumes independent values; allowing for the correlation gives about " +
+            twodigits(meanerr * std::sqrt(tau)));
+}
+
+void scannotes::compare(double uscaled, double betascaled) {
+    // Both equal, or both NaN: the same U/t or beta.
+    auto agrees = [](double x, double y) { return x == y || (x != x && y != y); };
+    if (first == 0) {
+        first = last;
+        firstuscaled = uscaled;
+        firstbetascaled = betascaled;
+    } else if (!(agrees(uscaled, firstuscaled) && agrees(betascaled, firstbetascaled))) {
+        mixed = last;
+        mixeduscaled = uscaled;
+        mixedbetascaled = betascaled;
+    }
+}
+
+void scannotes::nonfinitepair(long firstline, double value, double b) {
+    nonfinite = firstline;
+    nonfinitesecond = last;
+    nonfinitenan = std::isnan(value);
+    nonfinitezerob = b == 0.0;
+}
+
+void warnscan(warnings& out, const scannotes& notes, int nconf, const std::string& name) {
+    if (notes.partial != 0)
+        out.add(at(datafile, notes.partial) +
+                "the file ends part-way through this record; the report's U/t and beta are the values "
+                "read last, from this record where it has them" +
+                (nconf == 1 ? ", and so is the results line's fourth value" : ""));
+    if (notes.unpaired != 0)
+        out.add(at(datafile, notes.unpaired) +
+                "this record has no partner: it is not counted, but the report's U/t and beta" +
+                (nconf == 1 ? " and the results line's fourth value" : "") + " come from it");
+    if (notes.mixed != 0)
+        out.add(at(datafile, notes.mixed) + "this record has " + utandbeta(notes.mixeduscaled, notes.mixedbetascaled) +
+                ", where the record at line " + std::to_string(notes.first) + " has " +
+                utandbeta(notes.firstuscaled, notes.firstbetascaled) +
+                ": the mean mixes values taken at both, and the report gives the U/t and beta of the "
+                "record read last");
+    if (notes.beyond != 0)
+        out.add(at(datafile, notes.beyond) + "only the first " + std::to_string(maxpairs) +
+                " pairs are used; the file goes on at this line, and the rest is not read");
+    if (notes.nonfinite != 0)
+        out.add(at(datafile, notes.nonfinite) + "the pair at lines " + std::to_string(notes.nonfinite) + " and " +
+                std::to_string(notes.nonfinitesecond) + " gives " +
+                (notes.nonfinitenan     ? "an undefined value (NaN)"
+                 : notes.nonfinitezerob ? "an infinite value (b is zero)"
+                                        : "an infinite value (a or a/b is infinite)") +
+                (notes.nonfinitepairs > 1
+                     ? ", one of " + std::to_string(notes.nonfinitepairs) + " pairs that give such values"
+                     : "") +
+                "; the run's results are infinite or undefined, and plots leave such a line out");
+    if (nconf == 0) {
+        const char* why = notes.last == 0    ? "the file holds no record"
+                          : notes.pairs == 0 ? "the file holds no whole pair"
+                                             : "every pair's a, the third field of its first "
+                                               "record, is zero or NaN";
+        out.add(std::string(datafile) + ": no pair was accepted (" + why + "), so nothing was appended to " +
+                quoted(name));
+    } else if (nconf == 1) {
+        out.add(at(datafile, notes.accepted) + "only this pair was accepted: the fourth column of its line in " +
+                quoted(name) + " is the fourth field read last, not an error");
+    }
+}
+
+}  // namespace pairstat

@@ -1,0 +1,114 @@
+// What a run tells on standard error: the one diagnostic of a failed run, and
+// the warnings of a run whose lines mean something other than they seem, with
+// what the scan notes for them. Each is one line, "pairstat: " and its text;
+// names and values in it show the bytes that don't print as \xNN.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <string>
+
+#include "records/reader.hpp"
+#include "records/report.hpp"
+#include "records/resultsfile.hpp"
+
+namespace pairstat {
+
+inline constexpr int maxpairs = 1000;
+inline constexpr const char* datafile = "ttteste.dat";
+inline constexpr const char* controlfile = "fname.dat";
+
+// Writes "pairstat: TEXT" and a line end to standard error; returns STATUS.
+int fail(int status, const std::string& text);
+
+// The diagnostics of failures; each returns the run's exit status.
+int openinputfailed(const char* file, int error);
+int readfailed(const char* file, const readoutcome& got);
+int noname();
+int consolefailed(const writeoutcome& got);
+// NOTE, where not empty, tells how the name came from the control file (see
+// namechange): the likely cause when the name used is not the one meant.
+int openfailed(const std::string& name, const openoutcome& got, const std::string& note);
+int appendfailed(const std::string& name, const appendoutcome& got);
+int allocationfailed(std::size_t bytes);
+
+// Tells at once that the run waits for the lock on the results file NAME,
+// held by process HOLDER (0: a process the system does not name).
+void lockwaiting(const std::string& name, long holder);
+
+// Warnings are gathered while the run goes on and written, one line each,
+// once it has done its work: a run that fails prints its one diagnostic only.
+struct warnings {
+    std::string lines;
+    void add(const std::string& text);
+    void write() const;
+};
+
+// How the name written at LINE of the control file became another: cut to
+// namelength characters, or ended by a slash outside quotation marks with more
+// of it after the slash. Empty when the name is used as written.
+std::string namechange(const nametext& written, long line);
+// The warning for a name that changed (CHANGE from namechange).
+void warnname(warnings& out, const std::string& name, const nametext& written, const std::string& change);
+void warnlineend(warnings& out, const std::string& name);
+// The NCONF values are correlated in file order (or drift), by TAU: the error
+// MEANERR written to NAME is too small.
+void warncorrelated(warnings& out, int nconf, double tau, double meanerr, const std::string& name);
+
+// What the scan saw beyond the values, for the warnings: where records start,
+// and the first record of each kind that changes what a report means. A line
+// is 0 where there is no such record.
+struct scannotes {
+    static constexpr double unset = std::numeric_limits<double>::quiet_NaN();
+
+    int pairs = 0;      // whole pairs read
+    long last = 0;      // the record read last, whole or not
+    long partial = 0;   // a record the file ends in, part-way through it
+    long unpaired = 0;  // a final record without a partner
+    // The first record and its U/t and beta as read; NaN until then, so that
+    // the first record fails the quick comparison and is noted.
+    long first = 0;
+    double firstuscaled = unset;
+    double firstbetascaled = unset;
+    // The first record whose U/t or beta differs from the first record's.
+    long mixed = 0;
+    double mixeduscaled = 0.0;
+    double mixedbetascaled = 0.0;
+    long accepted = 0;  // the first accepted pair's first record
+    // The first accepted pair whose value is infinite or NaN: its two records,
+    // whether the value is NaN or b zero, and how many such pairs there are.
+    long nonfinite = 0;
+    long nonfinitesecond = 0;
+    bool nonfinitenan = false;
+    bool nonfinitezerob = false;
+    int nonfinitepairs = 0;
+    long beyond = 0;  // where the file goes on after the last pair read
+
+    // Notes a request's outcome and the fields it left; returns whether the
+    // record is whole. Every record costs two comparisons until one differs:
+    // this runs for every record, so it stays inline.
+    bool record(const readoutcome& got, const inputstream& in, double uscaled, double betascaled) {
+        if (got.status != readstatus::complete) {
+            if (got.status == readstatus::endofinput && got.places > 0) partial = last = in.requestline;
+            return false;
+        }
+        last = in.requestline;
+        if (mixed == 0 && !(uscaled == firstuscaled && betascaled == firstbetascaled)) compare(uscaled, betascaled);
+        return true;
+    }
+    // The first record, a NaN, or a record that differs.
+    void compare(double uscaled, double betascaled);
+    // Notes the NCONF-th accepted pair, whose first record is at FIRSTLINE,
+    // its VALUE and its B.
+    void accept(int nconf, long firstline, double value, double b) {
+        if (nconf == 1) accepted = firstline;
+        if (!std::isfinite(value) && nonfinitepairs++ == 0) nonfinitepair(firstline, value, b);
+    }
+    void nonfinitepair(long firstline, double value, double b);
+};
+
+// The warnings for what the scan noted that changes what the run's lines mean.
+void warnscan(warnings& out, const scannotes& notes, int nconf, const std::string& name);
+
+}  // namespace pairstat

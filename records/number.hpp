@@ -1,0 +1,31 @@
+// Numbers as text, both ways: reading one number item's text, and writing a
+// double as the shortest text that reads back to it. Every number the program
+// writes reads back through parsenumber to the same double.
+#pragma once
+
+#include <cstddef>
+
+namespace pairstat {
+
+// Reads one number from TEXT as a whole, by the rules of a number item: an
+// optional sign, digits with or without a decimal point, an optional exponent
+// (E or D in either case with a signed or unsigned integer, or a sign straight
+// after the digits), or the words Inf, Infinity and NaN in any case. Out-of-range
+// values round to infinity or to a subnormal or zero, with their sign.
+// TEXT holds at most maxvaluelength characters, as the reader takes them.
+// Returns false, leaving `value` alone, if TEXT is not such a number.
+bool parsenumber(const char* first, const char* last, double& value);
+
+// Longest text formatnumber writes: the exponent form of a negative 17-digit
+// number with a three-digit exponent, "-2.2250738585072014e-308" (a fixed form
+// is written only where it is no longer than the exponent form).
+inline constexpr std::size_t maxnumberlength = 24;
+
+// Writes VALUE as the shortest text that reads back to the same double, always
+// with a decimal point or an exponent ("4.0", "0.625", "1.5e-07", "1e+20"; the
+// fixed form where it is no longer than the exponent form, ".0" counted), or as
+// "Infinity", "-Infinity" or "NaN". Returns the length; `out` needs
+// maxnumberlength bytes. No terminating NUL is written.
+std::size_t formatnumber(double value, char* out);
+
+}  // namespace pairstat
