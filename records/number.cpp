@@ -14,6 +14,11 @@ namespace {
 
 inline bool isdecimal(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
+// The decimal exponents written in fixed form: magnitudes from 1e-4 up to,
+// not including, 1e16, as most plotting and analysis tools print them.
+constexpr int fixedfrom = -4;
+constexpr int fixedto = 15;
+
 bool equalsword(const char* first, const char* last, const char* word) {
     std::size_t n = std::strlen(word);
     if (static_cast<std::size_t>(last - first) != n) return false;
@@ -125,9 +130,7 @@ std::size_t formatnumber(double value, char* out) {
         return n;
     }
     // The shortest digits that read back to VALUE, in the exponent form
-    // "-d.ddde+XX"; then the same digits in the fixed form, which is written
-    // when it is no longer. A whole number in fixed form gets ".0", so that a
-    // reader of the file sees a real value: that counts in its length.
+    // "-d.ddde+XX", which is written as it stands outside the fixed range.
     char exponentform[maxnumberlength];
     const std::size_t exponentlength = static_cast<std::size_t>(
         std::to_chars(exponentform, exponentform + sizeof exponentform, value, std::chars_format::scientific).ptr -
@@ -142,18 +145,15 @@ std::size_t formatnumber(double value, char* out) {
     }
     int exponent = 0;
     std::from_chars(p + 1 + (p[1] == '+'), exponentform + exponentlength, exponent);
-
-    // Fixed form: the digits with the point after digit exponent + 1, padded
-    // with zeros on either side as needed.
-    const long point = exponent + 1;  // digits before the point
-    const std::size_t fixedlength =
-        negative + (point > 0 ? std::max<std::size_t>(static_cast<std::size_t>(point), ndigits) + 1 +
-                                    (ndigits <= static_cast<std::size_t>(point))
-                              : 2 + static_cast<std::size_t>(-point) + ndigits);
-    if (fixedlength > exponentlength) {
+    if (exponent < fixedfrom || exponent > fixedto) {
         std::memcpy(out, exponentform, exponentlength);
         return exponentlength;
     }
+
+    // Fixed form: the digits with the point after digit exponent + 1, padded
+    // with zeros on either side as needed. A whole number gets ".0", so that a
+    // reader of the file sees a real value.
+    const long point = exponent + 1;  // digits before the point
     char* q = out;
     if (negative) *q++ = '-';
     if (point > 0) {

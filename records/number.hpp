@@ -17,15 +17,16 @@ namespace pairstat {
 bool parsenumber(const char* first, const char* last, double& value);
 
 // Longest text formatnumber writes: the exponent form of a negative 17-digit
-// number with a three-digit exponent, "-2.2250738585072014e-308" (a fixed form
-// is written only where it is no longer than the exponent form).
+// number with a three-digit exponent, "-2.2250738585072014e-308" (the longest
+// fixed form, "-0.00012345678901234567", is one shorter).
 inline constexpr std::size_t maxnumberlength = 24;
 
-// Writes VALUE as the shortest text that reads back to the same double, always
-// with a decimal point or an exponent ("4.0", "0.625", "1.5e-07", "1e+20"; the
-// fixed form where it is no longer than the exponent form, ".0" counted), or as
-// "Infinity", "-Infinity" or "NaN". Returns the length; `out` needs
-// maxnumberlength bytes. No terminating NUL is written.
+// Writes VALUE with the shortest digits that read back to the same double: in
+// fixed form, always with a decimal point, where its magnitude is from 1e-4 up
+// to (not including) 1e16, or zero ("4.0", "1000.0", "0.0001", "0.625",
+// "-0.0"); in exponent form otherwise ("1e-05", "1.5e-07", "1e+16",
+// "1.5e+200"); or as "Infinity", "-Infinity" or "NaN". Returns the length;
+// `out` needs maxnumberlength bytes. No terminating NUL is written.
 std::size_t formatnumber(double value, char* out);
 
 }  // namespace pairstat
