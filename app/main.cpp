@@ -1,22 +1,24 @@
-// The process entry: answers --help and --version, ignores every other
-// argument, runs, and returns the run's status.
+// The process entry: answers -h/--help and -V/--version, refuses any other
+// option, warns that other arguments are ignored, runs, and returns the run's
+// status.
 #include <csignal>
-#include <cstring>
 #include <new>
+#include <string_view>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "app/messages.hpp"
 #include "app/run.hpp"
 
 namespace {
 
 constexpr char usage[] =
-    "Usage: pairstat [--help] [--version]\n"
+    "Usage: pairstat [-h | --help] [-V | --version]\n"
     "Reads the pairs of records in ttteste.dat in the current folder, prints how\n"
     "many pairs were accepted and the mean and standard deviation of 1 - a/b over\n"
     "them, and appends one line (U/t, beta, mean, standard error) to the results\n"
-    "file named in fname.dat. Other arguments are ignored. See pairstat(1).\n";
+    "file named in fname.dat. It takes no other arguments. See pairstat(1).\n";
 constexpr char version[] = "pairstat " PAIRSTAT_VERSION "\n";
 
 }  // namespace
@@ -32,16 +34,26 @@ int main(int argc, char** argv) {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDONLY) < 0) return pairstat::exitioerror;
     }
-    // --help and --version, anywhere among the arguments, answer without
-    // opening any file; --help comes first where both are given.
-    bool help = false;
-    bool showversion = false;
+    // Options may stand anywhere before "--", and are taken in order: the
+    // first that answers or is refused decides, before any file is opened.
+    // Every other argument is ignored, with a warning.
+    bool options = true;
+    int ignored = 0;
     for (int k = 1; k < argc; ++k) {
-        help = help || std::strcmp(argv[k], "--help") == 0;
-        showversion = showversion || std::strcmp(argv[k], "--version") == 0;
+        std::string_view argument = argv[k];
+        if (!options || argument.empty() || argument[0] != '-') {
+            argv[1 + ignored++] = argv[k];
+        } else if (argument == "--") {
+            options = false;
+        } else if (argument == "-h" || argument == "--help") {
+            return pairstat::say(usage, sizeof usage - 1);
+        } else if (argument == "-V" || argument == "--version") {
+            return pairstat::say(version, sizeof version - 1);
+        } else {
+            return pairstat::unknownoption(argument);
+        }
     }
-    if (help) return pairstat::say(usage, sizeof usage - 1);
-    if (showversion) return pairstat::say(version, sizeof version - 1);
+    if (ignored > 0) pairstat::warnarguments(argv + 1, argv + 1 + ignored);
     try {
         return pairstat::run();
     } catch (const std::bad_alloc&) {

@@ -75,6 +75,23 @@ int fail(int status, const std::string& text) {
     return status;
 }
 
+int unknownoption(std::string_view option) {
+    return fail(exitusage, "unknown option " + quoted(std::string(option)) +
+                               "; usage: pairstat [-h | --help] [-V | --version], in the folder of " + datafile +
+                               " and " + controlfile);
+}
+
+void warnarguments(char* const* first, char* const* last) {
+    std::string listed;
+    for (char* const* p = first; p < last; ++p) listed += (p == first ? "" : ", ") + quoted(*p);
+    warnings now;
+    now.add(std::string(last - first == 1 ? "the argument " : "the arguments ") + listed +
+            (last - first == 1 ? " is" : " are") +
+            " ignored: pairstat takes no arguments and runs in the current folder; to run in another folder, "
+            "change to it first");
+    now.write();
+}
+
 int openinputfailed(const char* file, int error) {
     return fail(exitnoinput, "cannot open " + quoted(file) + " for reading: " + std::strerror(error));
 }

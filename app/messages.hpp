@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "records/reader.hpp"
 #include "records/report.hpp"
@@ -23,6 +24,7 @@ inline constexpr const char* controlfile = "fname.dat";
 int fail(int status, const std::string& text);
 
 // The diagnostics of failures; each returns the run's exit status.
+int unknownoption(std::string_view option);
 int openinputfailed(const char* file, int error);
 int readfailed(const char* file, const readoutcome& got);
 int noname();
@@ -36,6 +38,9 @@ int allocationfailed(std::size_t bytes);
 // Tells at once that the run waits for the lock on the results file NAME,
 // held by process HOLDER (0: a process the system does not name).
 void lockwaiting(const std::string& name, long holder);
+
+// Tells at once that the arguments [first, last) are ignored.
+void warnarguments(char* const* first, char* const* last);
 
 // Warnings are gathered while the run goes on and written, one line each,
 // once it has done its work: a run that fails prints its one diagnostic only.

@@ -10,6 +10,7 @@ namespace pairstat {
 
 // Exit statuses of a run.
 inline constexpr int exitok = 0;
+inline constexpr int exitusage = 64;       // an unknown option: nothing was opened
 inline constexpr int exitbaddata = 65;     // a value in an input file that can't be read as its item
 inline constexpr int exitnoinput = 66;     // an input file missing or unreadable
 inline constexpr int exitnomemory = 71;    // memory ran out (the summary's array, the reader's block)

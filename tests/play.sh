@@ -4,6 +4,7 @@
 #   play.sh CASE PAIRSTAT
 #
 # CASE is a folder. Its files are copied into an empty working folder, except:
+#   args            the run's arguments, one a line
 #   run             a shell script run there in place of plain "$PAIRSTAT"
 #                   (for runs that need a limit, a device or several processes);
 #                   its status 77 means it can't set the run up here: skipped
@@ -27,7 +28,7 @@ trap 'exit 130' INT HUP
 for f in "$case"/*; do
   name=${f##*/}
   case $name in
-    expect.*|run) ;;
+    expect.*|run|args) ;;
     *) cp -R "$f" "$work/" ;;
   esac
 done
@@ -35,7 +36,11 @@ done
 if [ -f "$case/run" ]; then
   (cd "$work" && sh "$case/run") >"$got/console" 2>"$got/stderr"
 else
-  (cd "$work" && exec "$PAIRSTAT") >"$got/console" 2>"$got/stderr"
+  set --
+  if [ -f "$case/args" ]; then
+    while IFS= read -r arg; do set -- "$@" "$arg"; done <"$case/args"
+  fi
+  (cd "$work" && exec "$PAIRSTAT" "$@") >"$got/console" 2>"$got/stderr"
 fi
 status=$?
 
