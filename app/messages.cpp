@@ -153,8 +153,9 @@ int allocationfailed(std::size_t bytes) {
 
 void lockwaiting(const std::string& name, long holder) {
     warnings now;
-    now.add(quoted(name) + ": locked by " + holdertext(holder) + "; this run waits up to " +
-            std::to_string(lockbound.count()) + " minutes for it");
+    now.add("waiting for the lock on " + quoted(name) + ", held by " + holdertext(holder) + ", for " +
+            std::to_string(lockquiet.count()) + " s so far; giving up after " + std::to_string(lockbound.count()) +
+            " minutes");
     now.write();
 }
 

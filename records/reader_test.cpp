@@ -81,6 +81,17 @@ TEST(reader, names) {
     }
 }
 
+TEST(reader, printable) {
+    const std::pair<std::string_view, const char*> cases[] = {
+        {"out/r 1.dat", "out/r 1.dat"},
+        {"\x1b]2;x\x07", "\\x1b]2;x\\x07"},  // an escape sequence that would set a terminal's title
+        {std::string_view("a\0b", 3), "a\\x00b"},
+        {"\x7f\x80\xff", "\\x7f\\x80\\xff"},
+        {"a\\x41", "a\\\\x41"},  // a backslash of its own can't pass for an escape
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(printable(text), want) << want;
+}
+
 TEST(reader, valuelengthlimit) {
     std::string longest = "0.5" + std::string(4092, '0') + "1";  // 4096 characters
     EXPECT_EQ(records("1 2 3 " + longest, 1 << 16), "1.0 2.0 3.0 0.5; end 1.0 2.0 3.0 0.5");

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include "records/retry.hpp"
@@ -80,60 +79,6 @@ openoutcome openresults(resultsfile& results, const char* name) {
 
 namespace {
 
-// Tells SIGALRM to do nothing but interrupt the lock call waiting.
-extern "C" void interrupt(int) {}
-
-// Waits until DEADLINE at most for LOCK on FD. Returns 0 once it is held, -1
-// when the deadline passed, or the errno of a failed call.
-int waitlock(int fd, struct flock lock, std::chrono::steady_clock::time_point deadline) {
-    // A timer interrupts the waiting call at the deadline. The call waits in
-    // the kernel's queue, where polling would leave a run behind others for
-    // ever under heavy contention. The timer goes on firing every tenth of a
-    // second after the deadline, in case its first signal came just before
-    // the call began.
-    struct sigaction alarm {};
-    struct sigaction before {};
-    alarm.sa_handler = interrupt;
-    sigemptyset(&alarm.sa_mask);
-    alarm.sa_flags = 0;  // no restart: the call must return
-    if (::sigaction(SIGALRM, &alarm, &before) != 0) return errno;
-    // A mask inherited from the parent may block the signal.
-    sigset_t alarmonly;
-    sigset_t mask;
-    sigemptyset(&alarmonly);
-    sigaddset(&alarmonly, SIGALRM);
-    ::sigprocmask(SIG_UNBLOCK, &alarmonly, &mask);
-    int result;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            result = -1;
-            break;
-        }
-        struct itimerval timer {};
-        timer.it_value.tv_sec = static_cast<time_t>(left.count() / 1000000);
-        timer.it_value.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
-        timer.it_interval.tv_usec = 100000;
-        if (::setitimer(ITIMER_REAL, &timer, nullptr) != 0) {
-            result = errno;
-            break;
-        }
-        if (::fcntl(fd, F_SETLKW, &lock) == 0) {
-            result = 0;
-            break;
-        }
-        if (errno != EINTR) {
-            result = errno;
-            break;
-        }
-    }
-    struct itimerval off {};
-    ::setitimer(ITIMER_REAL, &off, nullptr);
-    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
-    ::sigaction(SIGALRM, &before, nullptr);
-    return result;
-}
-
 // The process that holds a lock that conflicts with LOCK on FD: its id, 0
 // where the system does not say, or -1 when the lock is free.
 long lockholder(int fd, struct flock lock) {
@@ -144,25 +89,46 @@ long lockholder(int fd, struct flock lock) {
 
 // Takes an exclusive lock on the whole of FD, waiting as WAIT says; notes a
 // failure in OUT.
+//
+// The wait tries again and again, with a pause that grows from a millisecond
+// to a tenth of a second, each drawn at random between half its length and
+// all of it, so that many runs waiting together do not all try at the same
+// moments. It sets no timer and catches no signal: a signal sent to the run,
+// or a timer its parent left running, acts as it would on any other run.
 bool lockfile(int fd, const lockwait& wait, appendoutcome& out) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0;  // the whole file, however long it grows
-    int result = retry([&] { return ::fcntl(fd, F_SETLK, &lock); }) == 0 ? 0 : errno;
-    if (result == EAGAIN || result == EACCES) {
-        result = waitlock(fd, lock, std::chrono::steady_clock::now() + wait.quiet);
-        if (result == -1) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point start = clock::now();
+    long pause = 1000;  // microseconds
+    unsigned long long random = static_cast<unsigned long long>(::getpid());
+    bool told = false;
+    for (;;) {
+        if (retry([&] { return ::fcntl(fd, F_SETLK, &lock); }) == 0) return true;
+        if (errno != EAGAIN && errno != EACCES) {
+            out.error = errno;
+            break;
+        }
+        const clock::duration waited = clock::now() - start;
+        if (waited >= wait.bound) {
+            out.holder = std::max(lockholder(fd, lock), 0L);
+            break;
+        }
+        if (!told && waited >= wait.quiet) {
+            told = true;
             long holder = lockholder(fd, lock);
             if (holder >= 0 && wait.waiting) wait.waiting(holder);
-            result = waitlock(fd, lock, std::chrono::steady_clock::now() + wait.bound);
-            if (result == -1) out.holder = std::max(lockholder(fd, lock), 0L);
         }
+        random = random * 6364136223846793005u + 1442695040888963407u;
+        const long nap = pause / 2 + static_cast<long>((random >> 33) % static_cast<unsigned long long>(pause / 2 + 1));
+        const timespec length = {0, nap * 1000};
+        ::nanosleep(&length, nullptr);  // cut short by a signal it may be: the loop goes on
+        pause = std::min(pause * 2, 100000L);
     }
-    if (result == 0) return true;
     out.failed = appendstep::lock;
-    out.error = result == -1 ? 0 : result;
     return false;
 }
 
@@ -187,12 +153,40 @@ void writeonce(int fd, const char* text, std::size_t length, appendoutcome& out)
     if (out.written != length) out.failed = appendstep::write;
 }
 
+// The length of the file open at FD as its file system has it now. A client
+// of a network file system keeps a file's length in a cache for a second or
+// so, and another client may have appended meanwhile: the length is asked of
+// the file system itself (statx with AT_STATX_FORCE_SYNC), or taken from
+// fstat where the system has no such call. Returns 0, or the errno.
+int filelength(int fd, long long& length) {
+    struct statx now;
+    if (retry([&] { return ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE, &now); }) == 0 &&
+        (now.stx_mask & STATX_SIZE) != 0) {
+        length = static_cast<long long>(now.stx_size);
+        return 0;
+    }
+    if (errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return errno;
+    struct stat st;
+    if (retry([&] { return ::fstat(fd, &st); }) != 0) return errno;
+    length = st.st_size;
+    return 0;
+}
+
+// Reads the last byte of the file open at FD, LENGTH bytes long, into LAST.
+// A client may still hold the page of an earlier length in its cache: that
+// page is let go first, so the byte comes from the file system. Returns 0, or
+// the errno.
+int lastbyte(int fd, long long length, char& last) {
+    ::posix_fadvise(fd, static_cast<off_t>(length - 1), 1, POSIX_FADV_DONTNEED);
+    return retry([&] { return ::pread(fd, &last, 1, static_cast<off_t>(length - 1)); }) < 0 ? errno : 0;
+}
+
 }  // namespace
 
 leftfile cutback(int fd, long long before, long long wrote) {
-    struct stat now;
-    if (retry([&] { return ::fstat(fd, &now); }) != 0) return leftfile::partline;
-    if (now.st_size != before + wrote) return leftfile::notcut;
+    long long now;
+    if (filelength(fd, now) != 0) return leftfile::partline;
+    if (now != before + wrote) return leftfile::notcut;
     if (wrote == 0) return leftfile::asbefore;
     if (retry([&] { return ::ftruncate(fd, static_cast<off_t>(before)); }) != 0) return leftfile::partline;
     return leftfile::asbefore;
@@ -208,15 +202,12 @@ appendoutcome appendline(resultsfile& results, const reportline& line, const loc
     }
 
     if (!lockfile(results.fd, wait, out)) return out;
-    struct stat before;
+    long long before = 0;
+    char last = '\n';
     char text[sizeof line.text + 1];
-    if (retry([&] { return ::fstat(results.fd, &before); }) != 0) {
+    if ((out.error = filelength(results.fd, before)) != 0 ||
+        (results.readable && before > 0 && (out.error = lastbyte(results.fd, before, last)) != 0)) {
         out.failed = appendstep::stat;
-        out.error = errno;
-    } else if (char last = '\n'; results.readable && before.st_size > 0 &&
-                                 retry([&] { return ::pread(results.fd, &last, 1, before.st_size - 1); }) < 0) {
-        out.failed = appendstep::stat;
-        out.error = errno;
     } else {
         // A last line without a line end (a hand edit, a file cut short) must
         // not take this line as its continuation.
@@ -231,7 +222,7 @@ appendoutcome appendline(resultsfile& results, const reportline& line, const loc
             out.failed = appendstep::sync;
             out.error = errno;
         }
-        if (!out.ok()) out.left = cutback(results.fd, before.st_size, static_cast<long long>(out.written));
+        if (!out.ok()) out.left = cutback(results.fd, before, static_cast<long long>(out.written));
     }
     unlockfile(results.fd);
     return out;

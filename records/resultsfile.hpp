@@ -40,16 +40,17 @@ struct openoutcome {
 openoutcome openresults(resultsfile& results, const char* name);
 
 // How long an append waits for a lock another process holds. Another run
-// holds it for the milliseconds of one write and flush, so a first, quiet wait
-// covers the queue of many runs appending at once; past it the wait is told,
-// and bounded: five minutes outlast a slow flush on a loaded network file
-// system, yet free a batch job whose results file a stuck process holds.
-inline constexpr std::chrono::seconds lockquiet{1};
+// holds it for the milliseconds of one write and flush, and a burst of
+// hundreds of runs started together (a job array) drains in seconds, so the
+// wait is quiet for 10 seconds; past them it is told, and it is bounded: five
+// minutes in all outlast a slow flush on a loaded network file system, yet
+// free a batch job whose results file a stuck process holds.
+inline constexpr std::chrono::seconds lockquiet{10};
 inline constexpr std::chrono::minutes lockbound{5};
 
 struct lockwait {
     std::chrono::milliseconds quiet = lockquiet;  // waited without a word
-    std::chrono::milliseconds bound = lockbound;  // waited after `waiting` was told, then given up
+    std::chrono::milliseconds bound = lockbound;  // waited in all, then given up
     // Told once, when the quiet wait has run out: the id of the process that
     // holds the lock, 0 where the system does not say (a network file system).
     std::function<void(long holder)> waiting;
