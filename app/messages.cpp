@@ -188,14 +188,20 @@ void warnlineend(warnings& out, const std::string& name) {
     out.add(quoted(name) + ": its last line had no line end; one was put before this run's line");
 }
 
-void warncorrelated(warnings& out, int nconf, double tau, double meanerr, const std::string& name) {
+void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double meanerr,
+                    const std::string& name) {
     char tautext[32];
     std::snprintf(tautext, sizeof tautext, "%.1f", tau);
-    out.add(std::string(datafile) + ": the " + std::to_string(nconf) +
-            " values are correlated in file order (autocorrelation time " + tautext + "): the error " +
-            twodigits(meanerr) + " in " + quoted(name) +
-            " assumes independent values; allowing for the correlation gives about " +
-            twodigits(meanerr * std::sqrt(tau)));
+    // A run shorter than about 50 tau gives an estimate that comes out low.
+    const bool short_ = nconf < 50.0 * tau;
+    const char* bound = short_ ? "at least " : "about ";
+    out.add(std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the " +
+            std::to_string(nconf) + " values are correlated in file order (tau " + tautext +
+            ", counting 1 for independent values), or the values drift: leave out the start of the run if it "
+            "was not thermalised; " +
+            (short_ ? "the run holds fewer than 50 tau values, too few to trust the correction, so " : "") +
+            "the error " + twodigits(meanerr) + " in " + quoted(name) + " is " + bound + twodigits(std::sqrt(tau)) +
+            " times too small, and allowing for the correlation gives " + bound + twodigits(meanerr * std::sqrt(tau)));
 }
 
 void scannotes::compare(double uscaled, double betascaled) {

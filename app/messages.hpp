@@ -57,9 +57,11 @@ std::string namechange(const nametext& written, long line);
 // The warning for a name that changed (CHANGE from namechange).
 void warnname(warnings& out, const std::string& name, const nametext& written, const std::string& change);
 void warnlineend(warnings& out, const std::string& name);
-// The NCONF values are correlated in file order (or drift), by TAU: the error
-// MEANERR written to NAME is too small.
-void warncorrelated(warnings& out, int nconf, double tau, double meanerr, const std::string& name);
+// The NCONF values of the run at UT and BETA are correlated in file order (or
+// drift), with the autocorrelation time TAU: the error MEANERR written to NAME
+// is too small by about sqrt(TAU). The corrected error is the line's last number.
+void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double meanerr,
+                    const std::string& name);
 
 // What the scan saw beyond the values, for the warnings: where records start,
 // and the first record of each kind that changes what a report means. A line

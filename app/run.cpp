@@ -41,7 +41,7 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, const
     // make it too small by about the square root of their autocorrelation time.
     autocorrelation got;
     if (estimatetau({data.get(), count}, got) && clearlycorrelated(got, nconf))
-        warncorrelated(warned, nconf, got.tau, meanerr, name);
+        warncorrelated(warned, ut, beta, nconf, got.tau, meanerr, name);
     return exitok;
 }
 
