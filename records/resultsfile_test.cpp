@@ -8,7 +8,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pairstat {
@@ -36,64 +35,6 @@ void put(const std::string& name, const std::string& text) {
 
 const reportline line = resultsline(4.0, 5.0, 0.625, 0.125);
 const std::string linetext(line.text, line.length);
-
-TEST(resultsfile, open) {
-    struct opencase {
-        const char* name;  // in the scratch folder, unless absolute
-        int error;
-        unsigned type;
-        bool refused, regular, readable;
-    };
-    const opencase cases[] = {
-        {"res.dat", 0, S_IFREG, false, true, true},
-        {"new.dat", 0, S_IFREG, false, true, true},
-        {"/dev/null", 0, S_IFCHR, false, false, false},
-        {"pipe", ENXIO, S_IFIFO, false, false, false},  // no reader: at once, not waiting for one
-        {"folder", EISDIR, S_IFDIR, false, false, false},
-        {"no/res.dat", ENOENT, 0, false, false, false},
-    };
-    scratch dir;
-    put(dir / "res.dat", linetext);
-    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
-    std::filesystem::create_directory(dir.path / "folder");
-    for (const opencase& c : cases) {
-        std::string name = c.name[0] == '/' ? c.name : dir / c.name;
-        resultsfile results;
-        openoutcome got = openresults(results, name.c_str());
-        EXPECT_EQ(got.error, c.error) << c.name;
-        EXPECT_EQ(got.type, c.type) << c.name;
-        EXPECT_EQ(got.refused, c.refused) << c.name;
-        if (!got.ok()) continue;
-        EXPECT_EQ(results.regular, c.regular) << c.name;
-        EXPECT_EQ(results.readable, c.readable) << c.name;
-        EXPECT_EQ(::fcntl(results.fd, F_GETFL) & O_NONBLOCK, 0) << c.name;
-    }
-    EXPECT_EQ(contents(dir / "res.dat"), linetext);
-    EXPECT_EQ(contents(dir / "new.dat"), "");
-}
-
-// Whatever the file ends with, the new line starts on a line of its own, and
-// nothing already there changes.
-TEST(resultsfile, lineend) {
-    const std::pair<const char*, bool> cases[] = {
-        {"", false},
-        {" 4.0 4.0 0.5 0.1\n", false},
-        {" 4.0 4.0 0.5 0.1", true},
-        {" 4.0 4.0 0.5 0.1\r", true},
-        {"\n", false},
-        {" 4.0", true},
-    };
-    for (const auto& [before, lineend] : cases) {
-        scratch dir;
-        put(dir / "res.dat", before);
-        resultsfile results;
-        ASSERT_TRUE(openresults(results, (dir / "res.dat").c_str()).ok());
-        appendoutcome got = appendline(results, line);
-        ASSERT_TRUE(got.ok()) << before;
-        EXPECT_EQ(got.lineend, lineend) << before;
-        EXPECT_EQ(contents(dir / "res.dat"), std::string(before) + (lineend ? "\n" : "") + linetext);
-    }
-}
 
 // The cut takes back this run's bytes and nothing else: it is made only when
 // the file is exactly as long as it was plus those bytes.
