@@ -173,11 +173,14 @@ int filelength(int fd, long long& length) {
 }
 
 // Reads the last byte of the file open at FD, LENGTH bytes long, into LAST.
-// A client may still hold the page of an earlier length in its cache: that
-// page is let go first, so the byte comes from the file system. Returns 0, or
-// the errno.
+// A client of a network file system may still hold a copy of that byte's page
+// from before another client changed it, which the length does not show where
+// it came out the same: the copy is let go first. Only whole pages are let go,
+// so the advice runs from the start of that page to the end of the file.
+// Returns 0, or the errno.
 int lastbyte(int fd, long long length, char& last) {
-    ::posix_fadvise(fd, static_cast<off_t>(length - 1), 1, POSIX_FADV_DONTNEED);
+    const long long page = ::sysconf(_SC_PAGESIZE);
+    ::posix_fadvise(fd, static_cast<off_t>((length - 1) / page * page), 0, POSIX_FADV_DONTNEED);
     return retry([&] { return ::pread(fd, &last, 1, static_cast<off_t>(length - 1)); }) < 0 ? errno : 0;
 }
 
