@@ -55,19 +55,20 @@ bool estimatetau(std::span<const double> data, autocorrelation& out) {
     if (n < static_cast<std::size_t>(taumincount)) return false;
     double sum = 0.0;
     for (double x : data) sum = x + sum;
-    double mean = sum / static_cast<double>(n);
+    const double mean = sum / static_cast<double>(n);
     // The rounding left in the mean would add the same deviation to every
     // value, which looks like correlation at every lag where the spread is
     // small against the mean (equal values would look wholly correlated):
-    // take the mean of the deviations off once more.
+    // take the mean of the deviations off as well. It is kept apart from the
+    // mean, whose last digit may be coarse beside the spread.
     double drift = 0.0;
     for (double x : data) drift = (x - mean) + drift;
-    mean = drift / static_cast<double>(n) + mean;
+    const double rest = drift / static_cast<double>(n);
     // Every lag's sum reads the deviations again, so they are formed once.
     const std::unique_ptr<double[]> room(new (std::nothrow) double[n]);
     if (!room) return false;
     const std::span<double> d(room.get(), n);
-    for (std::size_t i = 0; i < n; ++i) d[i] = data[i] - mean;
+    for (std::size_t i = 0; i < n; ++i) d[i] = (data[i] - mean) - rest;
     const double squares = lagsum(d, 0);
     // Equal values have nothing to correlate; an infinite or NaN value, or a
     // spread too wide for double, leaves nothing to measure against.
