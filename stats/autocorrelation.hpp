@@ -26,24 +26,24 @@ inline constexpr int taumincount = 50;
 // (x(i) - mean)(x(i + t) - mean) over the n - t pairs t apart, each formed
 // once for both; a window is at most n / 2.
 //
-// windowed: 1 + 2 * (C(1) + ... + C(M)) / C(0) (each lag's sum in effect
-// divided by n), summed in that order over the smallest window M with
-// M >= 5 * windowed(M).
+// windowed: 1 + 2 * (C(1) / C(0)) + ... + 2 * (C(M) / C(0)), added in that
+// order (each lag's sum in effect divided by n), over the smallest window M
+// with M >= 5 * windowed(M).
 //
 // gamma: with rho(t) = (C(t) / (n - t)) / (C(0) / n) and
-// tauint(W) = 1/2 + rho(1) + ... + rho(W), the first window W at which
-// exp(-W / h) - h / sqrt(W * n) < 0, where
+// tauint(W) = 1/2 + rho(1) + ... + rho(W), added in that order, the first
+// window W at which exp(-W / h) - h / sqrt(W * n) < 0, where
 // h = 2 / ln((2 * tauint(W) + 1) / (2 * tauint(W) - 1)) (a tauint(W) at or
 // below 1/2 stops at W at once); then
 // gamma = 2 * (tauint(W) * ((1 + (2 * W + 1) / n) / (1 + 1 / n))), the factor
 // taking off the bias that the estimated mean leaves in the sum.
 //
 // Where no window up to n / 2 meets an estimate's test, that estimate is the
-// one at the window n / 2, which then understates the correlation. Costs about
-// n steps for each lag up to the wider of the two windows, so only a strongly
-// correlated series pays for a long one, and room for n doubles. Returns
+// one at the window n / 2, which then understates the correlation. Costs room
+// for n doubles and about n steps for each lag up to the wider of the two
+// windows, so only a strongly correlated series pays for a long one. Returns
 // false, and leaves OUT as it was, with fewer than taumincount values, no
-// finite, non-zero spread to measure against, or no room.
+// finite, non-zero spread to measure against, or no room for the deviations.
 bool estimatetau(std::span<const double> data, autocorrelation& out);
 
 // Whether an estimate from N values says plainly that they are correlated:
