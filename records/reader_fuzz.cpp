@@ -40,10 +40,8 @@ std::string readall(const char* first, const char* last, std::size_t chunk) {
     openmemory(in, first, last, chunk);
     double v[4] = {0, 0, 0, 0};
     std::string out;
-    for (readstatus status = readstatus::complete; status == readstatus::complete;) {
-        readoutcome got = readrecord(in, v[0], v[1], v[2], v[3]);
-        status = got.status;
-        out += trace(got);
+    for (readoutcome got; got.status == readstatus::complete;) {
+        out += trace(got = readrecord(in, v[0], v[1], v[2], v[3]));
         for (double x : v) {
             char text[maxnumberlength];
             std::size_t n = formatnumber(x, text);
@@ -57,20 +55,8 @@ std::string readall(const char* first, const char* last, std::size_t chunk) {
     char fname[namelength];
     std::memset(fname, '?', namelength);
     nametext written;
-    out += trace(readname(control, fname, written));
-    out += written.written + (written.slash ? "/" : "") + ";";
+    out += trace(readname(control, fname, written)) + written.written + (written.slash ? "/;" : ";");
     return out.append(fname, namelength);
-}
-
-void plainnumber(const char* first, const char* last) {
-    double value;
-    if (!parsenumber(first, last, value)) return;
-    std::string text(first, last);
-    if (text.find_first_of("dDiInN") != std::string::npos) return;
-    std::size_t e = text.find_first_of("eE");
-    std::size_t sign = text.find_first_of("+-", 1);
-    if (sign != std::string::npos && (e == std::string::npos || sign != e + 1)) return;
-    check(samebits(value, std::strtod(text.c_str(), nullptr)));
 }
 
 }  // namespace
@@ -83,6 +69,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char* first = reinterpret_cast<const char*>(data + 1);
     const char* last = first + (size - 1);
     check(readall(first, last, chunk) == readall(first, last, 1 << 16));
-    if (size - 1 <= maxvaluelength) plainnumber(first, last);
+    // A plain number: no word, no D, no sign but the mantissa's and one
+    // straight after an E.
+    std::string text(first, last);
+    double value;
+    std::size_t e = text.find_first_of("eE");
+    std::size_t sign = text.find_first_of("+-", 1);
+    if (text.size() <= maxvaluelength && text.find_first_of("dDiInN") == std::string::npos &&
+        (sign == std::string::npos || (e != std::string::npos && sign == e + 1)) && parsenumber(first, last, value))
+        check(samebits(value, std::strtod(text.c_str(), nullptr)));
     return 0;
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -13,28 +12,19 @@
 namespace pairstat {
 namespace {
 
-// A folder of its own for a test's files, removed with everything in it.
-struct scratch {
-    std::filesystem::path path;
-    scratch() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pairstat.XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
+// A file of the test's own that holds TEXT, removed with it.
+struct scratchfile {
+    std::string name = "/tmp/pairstat.XXXXXX";
+    explicit scratchfile(const std::string& text) {
+        ::close(::mkstemp(name.data()));
+        std::ofstream(name, std::ios::binary) << text;
     }
-    ~scratch() { std::filesystem::remove_all(path); }
-    std::string operator/(const char* name) const { return (path / name).string(); }
+    ~scratchfile() { ::unlink(name.c_str()); }
+    std::string contents() const {
+        std::ifstream in(name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
 };
-
-std::string contents(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void put(const std::string& name, const std::string& text) {
-    std::ofstream(name, std::ios::binary | std::ios::trunc) << text;
-}
-
-const reportline line = resultsline(4.0, 5.0, 0.625, 0.125);
-const std::string linetext(line.text, line.length);
 
 // The cut takes back this run's bytes and nothing else: it is made only when
 // the file is exactly as long as it was plus those bytes.
@@ -53,13 +43,11 @@ TEST(resultsfile, cutback) {
         {"a", 3, 4, leftfile::notcut, "a"},                            // cut short meanwhile: no padding
     };
     for (const cutcase& c : cases) {
-        scratch dir;
-        put(dir / "res.dat", c.held);
-        int fd = ::open((dir / "res.dat").c_str(), O_RDWR);
-        ASSERT_GE(fd, 0);
+        scratchfile file(c.held);
+        int fd = ::open(file.name.c_str(), O_RDWR);
         EXPECT_EQ(cutback(fd, c.before, c.wrote), c.want) << c.held;
         ::close(fd);
-        EXPECT_EQ(contents(dir / "res.dat"), c.left) << c.held;
+        EXPECT_EQ(file.contents(), c.left) << c.held;
     }
 }
 
@@ -69,16 +57,15 @@ TEST(resultsfile, cutback) {
 // the run's record lock even within one process, and names no process (0),
 // as a holder on another machine of a network file system does not.
 TEST(resultsfile, lockbound) {
-    scratch dir;
-    const std::string name = dir / "res.dat";
-    put(name, "");
+    scratchfile file("");
     resultsfile results;
-    ASSERT_TRUE(openresults(results, name.c_str()).ok());
-    int other = ::open(name.c_str(), O_RDWR);
+    ASSERT_TRUE(openresults(results, file.name.c_str()).ok());
+    int other = ::open(file.name.c_str(), O_RDWR);
     struct flock lock {};
     lock.l_type = F_WRLCK;
     ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);
 
+    const reportline line = resultsline(4.0, 5.0, 0.625, 0.125);
     std::vector<long> told;
     lockwait wait{std::chrono::milliseconds(50), std::chrono::milliseconds(300),
                   [&told](long holder) { told.push_back(holder); }};
@@ -89,13 +76,13 @@ TEST(resultsfile, lockbound) {
     EXPECT_EQ(got.error, 0);
     EXPECT_EQ(got.holder, 0);
     EXPECT_EQ(told, std::vector<long>{0});
-    EXPECT_EQ(contents(name), "");
+    EXPECT_EQ(file.contents(), "");
 
     ::close(other);
     told.clear();
     EXPECT_TRUE(appendline(results, line, wait).ok());
     EXPECT_TRUE(told.empty());
-    EXPECT_EQ(contents(name), linetext);
+    EXPECT_EQ(file.contents(), std::string(line.text, line.length));
 }
 
 }  // namespace

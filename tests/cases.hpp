@@ -17,16 +17,11 @@ inline std::vector<std::pair<std::string, std::string>> cases(const std::string&
         if (line.empty() || line[0] == '#') continue;
         std::string input;
         std::size_t i = 1;
-        for (; i < line.size() && line[i] != '"'; ++i) {
-            char c = line[i];
+        for (char c; (c = line[i]) != '"'; ++i) {
             if (c == '\\') {
                 c = line[++i];
-                if (c == 'x') {
-                    c = static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                    i += 2;
-                } else {
-                    c = c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c == '0' ? '\0' : c;
-                }
+                c = c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c == '0' ? '\0' : c;
+                if (c == 'x') c = static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16)), i += 2;
             }
             input += c;
         }

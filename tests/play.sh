@@ -28,9 +28,7 @@ for f in "$case"/*; do
   case ${f##*/} in expect.* | run | args) ;; *) cp -R "$f" "$work/" ;; esac
 done
 set --
-if [ -f "$case/args" ]; then
-  while IFS= read -r arg; do set -- "$@" "$arg"; done <"$case/args"
-fi
+[ ! -f "$case/args" ] || while IFS= read -r arg; do set -- "$@" "$arg"; done <"$case/args"
 if [ -f "$case/run" ]; then
   (cd "$work" && sh "$case/run")
 else
@@ -49,12 +47,13 @@ compare() {  # what, expected file, actual file (which may be missing)
   diff -u "$2" "$3" 2>&1 | sed '1,2d'
   failed=1
 }
-echo 0 >"$got/want.status"
-: >"$got/want.console"
-: >"$got/want.stderr"
+echo 0 >"$got/none.status"
+: >"$got/none.console"
+: >"$got/none.stderr"
 for stream in status console stderr; do
-  [ -f "$case/expect.$stream" ] && cp "$case/expect.$stream" "$got/want.$stream"
-  compare "$stream" "$got/want.$stream" "$got/$stream"
+  want=$case/expect.$stream
+  [ -f "$want" ] || want=$got/none.$stream
+  compare "$stream" "$want" "$got/$stream"
 done
 for want in "$case"/expect.*; do
   name=${want##*/expect.}
@@ -63,11 +62,7 @@ done
 for f in "$work"/* "$work"/.[!.]*; do
   name=${f##*/}
   [ -e "$f" ] && [ ! -e "$case/expect.$name" ] || continue
-  if [ ! -e "$case/$name" ]; then
-    echo "FAIL: the run left an unexpected file $name"
-    failed=1
-  elif [ -f "$f" ]; then
-    compare "input $name" "$case/$name" "$f"
-  fi
+  [ -e "$case/$name" ] || { echo "FAIL: the run left an unexpected file $name"; failed=1; continue; }
+  [ ! -f "$f" ] || compare "input $name" "$case/$name" "$f"
 done
 exit $failed
