@@ -105,7 +105,8 @@ int readfailed(const char* file, const readoutcome& got) {
                        ": expected " + got.expected + ", found " + found;
     // A word or a '#' where a number is due is most often a header or a note.
     char lead = got.found[0];
-    if (file == datafile && (lead == '#' || (lead >= 'A' && lead <= 'Z') || (lead >= 'a' && lead <= 'z')))
+    if (std::strcmp(file, datafile) == 0 &&
+        (lead == '#' || (lead >= 'A' && lead <= 'Z') || (lead >= 'a' && lead <= 'z')))
         text += "; the data file takes no header or comment lines";
     return fail(exitbaddata, text);
 }

@@ -17,8 +17,8 @@
 namespace pairstat {
 
 inline constexpr int maxpairs = 1000;
-inline constexpr const char* datafile = "ttteste.dat";
-inline constexpr const char* controlfile = "fname.dat";
+inline constexpr char datafile[] = "ttteste.dat";
+inline constexpr char controlfile[] = "fname.dat";
 
 // Writes "pairstat: TEXT" and a line end to standard error; returns STATUS.
 int fail(int status, const std::string& text);
