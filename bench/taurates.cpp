@@ -3,11 +3,12 @@
 // values of eight distributions, detection and the allowed-for error on
 // series x(t) = phi * x(t - 1) + noise, and detection of a slow drift.
 //
-//   build/bench/bench/taurates
+//   build/bench/bench/taurates [SERIES]     SERIES a cell, 2000 if not given
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -20,7 +21,7 @@ namespace {
 using pairstat::autocorrelation;
 
 constexpr int counts[] = {50, 100, 300, 1000};
-constexpr int seriespercell = 2000;
+int seriespercell = 2000;  // the series of each cell: the first argument, if given
 
 // Uniform and normal deviates from a seed, the normals by the polar form
 // written out, so every standard library draws the same series (up to the
@@ -188,7 +189,8 @@ void drift() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1) seriespercell = std::max(2, std::atoi(argv[1]));
     falsealarms();
     detection();
     drift();
