@@ -125,7 +125,7 @@ bool lockfile(int fd, const lockwait& wait, appendoutcome& out) {
         random = random * 6364136223846793005u + 1442695040888963407u;
         const long nap = pause / 2 + static_cast<long>((random >> 33) % static_cast<unsigned long long>(pause / 2 + 1));
         const timespec length = {0, nap * 1000};
-        ::nanosleep(&length, nullptr);  // cut short by a signal it may be: the loop goes on
+        ::nanosleep(&length, nullptr);  // a signal may cut it short: the loop goes on
         pause = std::min(pause * 2, 100000L);
     }
     out.failed = appendstep::lock;
@@ -160,12 +160,14 @@ void writeonce(int fd, const char* text, std::size_t length, appendoutcome& out)
 // fstat where the system has no such call. Returns 0, or the errno.
 int filelength(int fd, long long& length) {
     struct statx now;
-    if (retry([&] { return ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE, &now); }) == 0 &&
-        (now.stx_mask & STATX_SIZE) != 0) {
-        length = static_cast<long long>(now.stx_size);
-        return 0;
+    if (retry([&] { return ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE, &now); }) == 0) {
+        if ((now.stx_mask & STATX_SIZE) != 0) {
+            length = static_cast<long long>(now.stx_size);
+            return 0;
+        }
+    } else if (errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+        return errno;
     }
-    if (errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return errno;
     struct stat st;
     if (retry([&] { return ::fstat(fd, &st); }) != 0) return errno;
     length = st.st_size;
