@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     // first that answers or is refused decides, before any file is opened.
     // Every other argument is ignored, with a warning.
     bool options = true;
-    int ignored = 0;
+    int ignored = 0;  // the arguments ignored, gathered at the front of argv
     for (int k = 1; k < argc; ++k) {
         std::string_view argument = argv[k];
         if (!options || argument.empty() || argument[0] != '-') {
@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         // Too little memory for the reader's block or a diagnostic's text.
         static const char text[] = "pairstat: out of memory\n";
-        ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
-        (void)ignored;
+        ssize_t written = ::write(STDERR_FILENO, text, sizeof text - 1);
+        (void)written;
         return pairstat::exitnomemory;
     }
 }
