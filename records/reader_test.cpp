@@ -78,6 +78,7 @@ TEST(reader, valuelengthlimit) {
     std::string longest = "0.5" + std::string(4092, '0') + "1";  // 4096 characters
     EXPECT_EQ(records("1 2 3 " + longest, 1 << 16), "1.0 2.0 3.0 0.5; end 1.0 2.0 3.0 0.5");
     EXPECT_EQ(records("1 2 3 " + longest + "0", 1 << 16).substr(0, 12), "fail 1:7 0.5");
+    EXPECT_EQ(records("1 2 3 0.5" + std::string(4090, '0') + "D1", 1 << 16).substr(0, 15), "1.0 2.0 3.0 5.0");
     EXPECT_EQ(name("'" + std::string(4097, 'a') + "'", 1 << 16).substr(0, 13), "fail 1:1 aaaa");
 }
 
