@@ -48,19 +48,24 @@ std::string records(const std::string& text, std::size_t chunk) {
     return records(in);
 }
 
-std::string name(const std::string& text, std::size_t chunk) {
-    inputstream in;
-    openmemory(in, text.data(), text.data() + text.size(), chunk);
+std::string name(inputstream& in) {
     char fname[namelength];
     std::memcpy(fname, "<previous>", namelength);
     nametext written;
     readoutcome got = readname(in, fname, written);
     if (got.status == readstatus::endofinput) return "end";
+    if (got.status == readstatus::readerror) return "read error";
     if (got.status != readstatus::complete) return failure(got);
     std::string out = std::string("[").append(fname, namelength).append("]");
     if (written.slash) out += " slash";
     if (written.written.size() > namelength) out += " written " + printable(written.written);
     return out;
+}
+
+std::string name(const std::string& text, std::size_t chunk) {
+    inputstream in;
+    openmemory(in, text.data(), text.data() + text.size(), chunk);
+    return name(in);
 }
 
 // The text comes into the reader's block in pieces of every small size too, so
@@ -86,18 +91,29 @@ TEST(reader, valuelengthlimit) {
 // line is passed over, and the connection fails in the middle of a value,
 // which is a read error, not a value cut short. (The socket's peer closes with
 // bytes it never read, so the reads after the data fail.)
-TEST(reader, readerror) {
+// Makes IN read TEXT from a socket whose peer closes with bytes it never
+// read, so that the reads after TEXT fail.
+void failingafter(const std::string& text, inputstream& in) {
     int ends[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-    const std::string text = std::string(64 * 1024 - 2, ' ') + "1.25 2 3 4 " + std::string(1000, 'x') + "\n5 6 7 1.5e";
     ASSERT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
     ASSERT_EQ(::write(ends[0], "?", 1), 1);
     ::close(ends[1]);
-    inputstream in;
     openmemory(in, nullptr, nullptr);
     in.fd = ends[0];
-    EXPECT_EQ(records(in), "1.25 2.0 3.0 4.0; read error");
-    EXPECT_EQ(in.error, ECONNRESET);
+}
+
+// From a descriptor: the first value straddles the block boundary, a long
+// line is passed over, and the connection fails in the middle of a value or a
+// quoted name, which is a read error, not a value cut short.
+TEST(reader, readerror) {
+    inputstream data;
+    failingafter(std::string(64 * 1024 - 2, ' ') + "1.25 2 3 4 " + std::string(1000, 'x') + "\n5 6 7 1.5e", data);
+    EXPECT_EQ(records(data), "1.25 2.0 3.0 4.0; read error");
+    EXPECT_EQ(data.error, ECONNRESET);
+    inputstream control;
+    failingafter("'res.d", control);
+    EXPECT_EQ(name(control), "read error");
 }
 
 }  // namespace
