@@ -14,11 +14,6 @@
 namespace pairstat {
 namespace {
 
-std::string number(double x) {
-    char text[maxnumberlength];
-    return std::string(text, formatnumber(x, text));
-}
-
 TEST(number, written) {
     for (const auto& [text, want] : cases("numbers.txt")) {
         double x = 0.0;

@@ -15,11 +15,6 @@
 namespace pairstat {
 namespace {
 
-std::string number(double x) {
-    char text[maxnumberlength];
-    return std::string(text, formatnumber(x, text));
-}
-
 std::string failure(const readoutcome& got) {
     return "fail " + std::to_string(got.line) + ":" + std::to_string(got.column) + " " +
            (got.found[0] == '\0' ? "end of file" : got.found);
@@ -42,10 +37,11 @@ std::string records(inputstream& in) {
     return out;
 }
 
-std::string records(const std::string& text, std::size_t chunk) {
+// What READ makes of TEXT, coming into the reader's block CHUNK bytes at a time.
+std::string frommemory(const std::string& text, std::size_t chunk, std::string (*read)(inputstream&)) {
     inputstream in;
     openmemory(in, text.data(), text.data() + text.size(), chunk);
-    return records(in);
+    return read(in);
 }
 
 std::string name(inputstream& in) {
@@ -62,29 +58,24 @@ std::string name(inputstream& in) {
     return out;
 }
 
-std::string name(const std::string& text, std::size_t chunk) {
-    inputstream in;
-    openmemory(in, text.data(), text.data() + text.size(), chunk);
-    return name(in);
-}
-
 // The text comes into the reader's block in pieces of every small size too, so
 // values, separators and line ends straddle the refills.
 TEST(reader, cases) {
     for (std::size_t chunk : {64 * 1024, 1, 2, 3, 5}) {
         for (const auto& [text, want] : cases("records.txt"))
-            EXPECT_EQ(records(text, chunk), want) << text << ", pieces of " << chunk;
+            EXPECT_EQ(frommemory(text, chunk, records), want) << text << ", pieces of " << chunk;
         for (const auto& [text, want] : cases("names.txt"))
-            EXPECT_EQ(name(text, chunk), want) << text << ", pieces of " << chunk;
+            EXPECT_EQ(frommemory(text, chunk, name), want) << text << ", pieces of " << chunk;
     }
 }
 
 TEST(reader, valuelengthlimit) {
     std::string longest = "0.5" + std::string(4092, '0') + "1";  // 4096 characters
-    EXPECT_EQ(records("1 2 3 " + longest, 1 << 16), "1.0 2.0 3.0 0.5; end 1.0 2.0 3.0 0.5");
-    EXPECT_EQ(records("1 2 3 " + longest + "0", 1 << 16).substr(0, 12), "fail 1:7 0.5");
-    EXPECT_EQ(records("1 2 3 0.5" + std::string(4090, '0') + "D1", 1 << 16).substr(0, 15), "1.0 2.0 3.0 5.0");
-    EXPECT_EQ(name("'" + std::string(4097, 'a') + "'", 1 << 16).substr(0, 13), "fail 1:1 aaaa");
+    EXPECT_EQ(frommemory("1 2 3 " + longest, 1 << 16, records), "1.0 2.0 3.0 0.5; end 1.0 2.0 3.0 0.5");
+    EXPECT_EQ(frommemory("1 2 3 " + longest + "0", 1 << 16, records).substr(0, 12), "fail 1:7 0.5");
+    EXPECT_EQ(frommemory("1 2 3 0.5" + std::string(4090, '0') + "D1", 1 << 16, records).substr(0, 15),
+              "1.0 2.0 3.0 5.0");
+    EXPECT_EQ(frommemory("'" + std::string(4097, 'a') + "'", 1 << 16, name).substr(0, 13), "fail 1:1 aaaa");
 }
 
 // From a descriptor: the first value straddles the block boundary, a long

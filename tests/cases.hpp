@@ -1,3 +1,6 @@
+// What the unit tests share: the case files of records/testdata, and numbers
+// written as the program writes them.
+//
 // Reads a case file of records/testdata: each line that is not blank and does
 // not start with '#' holds an input in quotation marks, with the escapes \n \r
 // \t \0 \xNN \\ \", then a blank and what the test expects of it.
@@ -9,6 +12,14 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "records/number.hpp"
+
+// X as the program writes it.
+inline std::string number(double x) {
+    char text[pairstat::maxnumberlength];
+    return std::string(text, pairstat::formatnumber(x, text));
+}
 
 inline std::vector<std::pair<std::string, std::string>> cases(const std::string& name) {
     std::ifstream file(std::string(TESTDATA) + "/" + name);
