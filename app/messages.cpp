@@ -68,6 +68,13 @@ std::string utandbeta(double uscaled, double betascaled) {
     return "U/t " + number(uscaled / 10.0) + " and beta " + number(betascaled / 10.0);
 }
 
+// A warning that can't wait for the run's end: written at once.
+void warnnow(const std::string& text) {
+    warnings now;
+    now.add(text);
+    now.write();
+}
+
 }  // namespace
 
 int fail(int status, const std::string& text) {
@@ -84,12 +91,10 @@ int unknownoption(std::string_view option) {
 void warnarguments(char* const* first, char* const* last) {
     std::string listed;
     for (char* const* p = first; p < last; ++p) listed += (p == first ? "" : ", ") + quoted(*p);
-    warnings now;
-    now.add(std::string(last - first == 1 ? "the argument " : "the arguments ") + listed +
+    warnnow(std::string(last - first == 1 ? "the argument " : "the arguments ") + listed +
             (last - first == 1 ? " is" : " are") +
             " ignored: pairstat takes no arguments and runs in the current folder; to run in another folder, "
             "change to it first");
-    now.write();
 }
 
 int openinputfailed(const char* file, int error) {
@@ -153,11 +158,9 @@ int allocationfailed(std::size_t bytes) {
 }
 
 void lockwaiting(const std::string& name, long holder) {
-    warnings now;
-    now.add("waiting for the lock on " + quoted(name) + ", held by " + holdertext(holder) + ", for " +
+    warnnow("waiting for the lock on " + quoted(name) + ", held by " + holdertext(holder) + ", for " +
             std::to_string(lockquiet.count()) + " s so far; giving up after " + std::to_string(lockbound.count()) +
             " minutes");
-    now.write();
 }
 
 void warnings::add(const std::string& text) { lines += "pairstat: warning: " + text + "\n"; }
