@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
-#include <ctime>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,46 +92,78 @@ long lockholder(int fd, struct flock lock) {
     return lock.l_pid > 0 ? static_cast<long>(lock.l_pid) : 0;
 }
 
-// Takes an exclusive lock on the whole of FD, waiting as WAIT says; notes a
-// failure in OUT.
+// What a wait for the lock shares with the thread that takes it. The thread
+// may outlive the wait (a wait that runs out returns while it still blocks),
+// so both own it.
+struct lockrequest {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    int error = 0;  // errno of a failed wait
+};
+
+// Waits for LOCK on FD, held by another process, as WAIT says; notes a failure
+// in OUT.
 //
-// The wait tries again and again, with a pause that grows from a millisecond
-// to a tenth of a second, each drawn at random between half its length and
-// all of it, so that many runs waiting together do not all try at the same
-// moments. It sets no timer and catches no signal: a signal sent to the run,
-// or a timer its parent left running, acts as it would on any other run.
+// The wait is made in the system's own queue (F_SETLKW), where runs waiting
+// together get the lock about in the order they asked for it, by a thread of
+// its own that blocks every signal, while the calling thread waits for it
+// with a timeout. No timer is set and no signal caught: a signal sent to the
+// run, or a timer its parent left running, acts as on any other program, and
+// the process's end ends the blocked call. A wait that runs out leaves that
+// thread waiting: should it get the lock after all, closing the file lets go
+// of it.
+bool waitforlock(int fd, struct flock lock, const lockwait& wait, appendoutcome& out) {
+    const auto start = std::chrono::steady_clock::now();
+    auto request = std::make_shared<lockrequest>();
+    // Started with every signal blocked, the thread leaves each signal sent
+    // to the process to the calling thread.
+    sigset_t all, before;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &before);
+    try {
+        std::thread([fd, lock, request]() mutable {
+            const int error = retry([&] { return ::fcntl(fd, F_SETLKW, &lock); }) == 0 ? 0 : errno;
+            std::lock_guard<std::mutex> hold(request->mutex);
+            request->error = error;
+            request->finished = true;
+            request->done.notify_all();
+        }).detach();
+    } catch (const std::system_error& failed) {
+        out.error = failed.code().value();
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (out.error != 0) return false;
+
+    std::unique_lock<std::mutex> hold(request->mutex);
+    auto finished = [&request] { return request->finished; };
+    if (wait.quiet < wait.bound && !request->done.wait_until(hold, start + wait.quiet, finished)) {
+        hold.unlock();
+        const long holder = lockholder(fd, lock);
+        if (holder >= 0 && wait.waiting) wait.waiting(holder);
+        hold.lock();
+    }
+    if (!request->done.wait_until(hold, start + wait.bound, finished)) {
+        out.holder = std::max(lockholder(fd, lock), 0L);
+        return false;
+    }
+    out.error = request->error;
+    return out.error == 0;
+}
+
+// Takes an exclusive lock on the whole of FD, waiting as WAIT says for one
+// held by another process; notes a failure in OUT.
 bool lockfile(int fd, const lockwait& wait, appendoutcome& out) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0;  // the whole file, however long it grows
-    using clock = std::chrono::steady_clock;
-    const clock::time_point start = clock::now();
-    long pause = 1000;  // microseconds
-    unsigned long long random = static_cast<unsigned long long>(::getpid());
-    bool told = false;
-    for (;;) {
-        if (retry([&] { return ::fcntl(fd, F_SETLK, &lock); }) == 0) return true;
-        if (errno != EAGAIN && errno != EACCES) {
-            out.error = errno;
-            break;
-        }
-        const clock::duration waited = clock::now() - start;
-        if (waited >= wait.bound) {
-            out.holder = std::max(lockholder(fd, lock), 0L);
-            break;
-        }
-        if (!told && waited >= wait.quiet) {
-            told = true;
-            long holder = lockholder(fd, lock);
-            if (holder >= 0 && wait.waiting) wait.waiting(holder);
-        }
-        random = random * 6364136223846793005u + 1442695040888963407u;
-        const long nap = pause / 2 + static_cast<long>((random >> 33) % static_cast<unsigned long long>(pause / 2 + 1));
-        const timespec length = {0, nap * 1000};
-        ::nanosleep(&length, nullptr);  // a signal may cut it short: the loop goes on
-        pause = std::min(pause * 2, 100000L);
+    if (retry([&] { return ::fcntl(fd, F_SETLK, &lock); }) == 0) return true;
+    if (errno == EAGAIN || errno == EACCES) {
+        if (waitforlock(fd, lock, wait, out)) return true;
+    } else {
+        out.error = errno;
     }
     out.failed = appendstep::lock;
     return false;

@@ -92,7 +92,9 @@ struct appendoutcome {
 // line, then writes both with one call and flushes them to the device; should
 // the write or the flush fail, it cuts the file back to the length it had (see
 // cutback), so the file only ever gains whole lines. A pipe or a character
-// device gets the line with one call, without lock or cut.
+// device gets the line with one call, without lock or cut. A lock still held
+// when the wait runs out may yet be taken for the file later: closing the
+// file lets go of it.
 appendoutcome appendline(resultsfile& results, const reportline& line, const lockwait& wait = {});
 
 // Takes back the WROTE bytes a failed append put after the BEFORE bytes the
