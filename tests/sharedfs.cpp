@@ -2,7 +2,7 @@
 // gives it, for the end-to-end runs that show what concurrent appends leave in
 // a results file.
 //
-//   sharedfs BACKING MOUNTPOINT EVERY
+//   sharedfs BACKING MOUNTPOINT EVERY [FLUSHMS]
 //
 // Mounts at MOUNTPOINT a view of the folder BACKING, and serves it in the
 // foreground until it is unmounted or stopped. It looks up, opens, reads,
@@ -26,7 +26,10 @@
 //   network client does between locks.
 // - Every EVERYth flush (fsync, fdatasync) through a mount fails with EDQUOT
 //   after its bytes reached the backing file, as on a server whose quota is
-//   full.
+//   full; none does with EVERY 0.
+//
+// With FLUSHMS it is a slow server instead: the bytes of a write land without
+// a pause, and every flush takes FLUSHMS milliseconds more.
 #define FUSE_USE_VERSION 312
 
 #include <atomic>
@@ -42,9 +45,10 @@
 
 namespace {
 
-// A 22-byte results line takes about 22 ms to land: long enough for runs
-// started together to overlap.
-constexpr timespec bytepause{0, 1000 * 1000};
+// A 22-byte results line takes about 22 ms to land (without FLUSHMS): long
+// enough for runs started together to overlap.
+timespec bytepause{0, 1000 * 1000};
+timespec flushpause{0, 0};
 
 int backing = -1;  // the folder BACKING
 unsigned long every = 0;
@@ -83,7 +87,8 @@ int onwrite(const char*, const char* buf, size_t size, off_t, fuse_file_info* fi
 
 int onfsync(const char*, int, fuse_file_info* fi) {
     if (::fdatasync(fd(fi)) != 0) return -errno;
-    return ++flushes % every == 0 ? -EDQUOT : 0;
+    ::nanosleep(&flushpause, nullptr);
+    return every != 0 && ++flushes % every == 0 ? -EDQUOT : 0;
 }
 
 int ontruncate(const char*, off_t size, fuse_file_info* fi) {
@@ -104,11 +109,14 @@ int onlock(const char*, fuse_file_info* fi, int cmd, struct flock* lock) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 4 || (backing = ::open(argv[1], O_DIRECTORY)) < 0 ||
-        (every = std::strtoul(argv[3], nullptr, 10)) == 0) {
-        std::fputs("usage: sharedfs BACKING MOUNTPOINT EVERY\n", stderr);
+    if (argc < 4 || argc > 5 || (backing = ::open(argv[1], O_DIRECTORY)) < 0) {
+        std::fputs("usage: sharedfs BACKING MOUNTPOINT EVERY [FLUSHMS]\n", stderr);
         return 2;
     }
+    every = std::strtoul(argv[3], nullptr, 10);
+    const long ms = argc == 5 ? std::strtol(argv[4], nullptr, 10) : 0;
+    flushpause = {ms / 1000, ms % 1000 * 1000000};
+    if (argc == 5) bytepause = {0, 0};
     fuse_operations ops{};
     ops.getattr = ongetattr;
     ops.open = onopen;
