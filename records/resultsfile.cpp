@@ -194,7 +194,8 @@ void writeonce(int fd, const char* text, std::size_t length, appendoutcome& out)
 // of a network file system keeps a file's length in a cache for a second or
 // so, and another client may have appended meanwhile: the length is asked of
 // the file system itself (statx with AT_STATX_FORCE_SYNC), or taken from
-// fstat where the system has no such call. Returns 0, or the errno.
+// fstat where statx is missing or not allowed (a sandbox that denies it).
+// Returns 0, or the errno.
 int filelength(int fd, long long& length) {
     struct statx now;
     if (retry([&] { return ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE, &now); }) == 0) {
@@ -202,7 +203,7 @@ int filelength(int fd, long long& length) {
             length = static_cast<long long>(now.stx_size);
             return 0;
         }
-    } else if (errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+    } else if (errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EPERM && errno != EACCES) {
         return errno;
     }
     struct stat st;
