@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "records/reader.hpp"
+#include "records/retry.hpp"
 
 namespace pairstat {
 namespace {
@@ -83,6 +87,39 @@ TEST(resultsfile, lockbound) {
     EXPECT_TRUE(appendline(results, line, wait).ok());
     EXPECT_TRUE(told.empty());
     EXPECT_EQ(file.contents(), std::string(line.text, line.length));
+}
+
+// A call is made again only when it failed with EINTR: one that did its work
+// is not repeated, whatever errno still holds from before it.
+TEST(resultsfile, retry) {
+    int calls = 0;
+    errno = EINTR;  // made again, the call clears it so that the loop ends
+    EXPECT_EQ(retry([&] { return calls++ == 0 ? 5 : (errno = 0); }), 5);
+    EXPECT_EQ(calls, 1);
+    // EINTR three times, then EIO; a sixth call would succeed.
+    EXPECT_EQ(retry([&] { return (errno = ++calls < 5 ? EINTR : EIO), calls < 6 ? -1 : 0; }), -1);
+    EXPECT_EQ(calls, 5);
+}
+
+// A process started with its standard input closed gets descriptor 0 for the
+// next file it opens: a descriptor like any other, which is closed in turn.
+TEST(resultsfile, descriptorzero) {
+    scratchfile file("");
+    const int input = ::dup(STDIN_FILENO);
+    ::close(STDIN_FILENO);
+    {
+        inputstream data;
+        openinput(data, file.name.c_str());
+        EXPECT_EQ(data.fd, 0);
+    }
+    {
+        resultsfile results;
+        openresults(results, file.name.c_str());
+        EXPECT_EQ(results.fd, 0);
+    }
+    EXPECT_EQ(::fcntl(STDIN_FILENO, F_GETFD), -1);
+    ::dup2(input, STDIN_FILENO);
+    ::close(input);
 }
 
 }  // namespace
