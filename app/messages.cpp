@@ -1,5 +1,6 @@
 #include "app/messages.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -89,10 +90,23 @@ int unknownoption(std::string_view option) {
 }
 
 void warnarguments(char* const* first, char* const* last) {
+    // The first few are shown, each cut after 40 bytes as a value is, and the
+    // rest counted: a long list or a huge argument still makes a line to read.
+    constexpr long most = 5;
+    constexpr std::size_t longest = 40;
+    const long count = last - first;
     std::string listed;
-    for (char* const* p = first; p < last; ++p) listed += (p == first ? "" : ", ") + quoted(*p);
-    warnnow(std::string(last - first == 1 ? "the argument " : "the arguments ") + listed +
-            (last - first == 1 ? " is" : " are") +
+    for (long k = 0; k < std::min(count, most); ++k) {
+        std::string_view argument = first[k];
+        listed += (k == 0 ? "'" : ", '") + printable(argument.substr(0, longest)) +
+                  (argument.size() > longest ? "...'" : "'");
+    }
+    std::string counted = count == 1 ? "the argument " : "the arguments ";
+    if (count > most) {
+        counted = "the " + std::to_string(count) + " arguments ";
+        listed += " and " + std::to_string(count - most) + " more";
+    }
+    warnnow(counted + listed + (count == 1 ? " is" : " are") +
             " ignored: pairstat takes no arguments and runs in the current folder; to run in another folder, "
             "change to it first");
 }
