@@ -4,14 +4,17 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "records/retry.hpp"
@@ -28,6 +31,18 @@ namespace {
 // or -1 with errno set.
 int openfile(const char* name, int flags) {
     return retry([&] { return ::open(name, flags | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666); });
+}
+
+// Whether the file open at FD lies on a file system that only this machine
+// changes (a local disk, memory), where a page it keeps is never out of date.
+// Any other, or one that can't be told, may be a network file system (FUSE
+// counts as one).
+bool localonly(int fd) {
+    constexpr unsigned long local[] = {EXT4_SUPER_MAGIC,      XFS_SUPER_MAGIC,  BTRFS_SUPER_MAGIC, TMPFS_MAGIC,
+                                       OVERLAYFS_SUPER_MAGIC, F2FS_SUPER_MAGIC, 0x2fc12fc1 /* ZFS */};
+    struct statfs fs;
+    if (retry([&] { return ::fstatfs(fd, &fs); }) != 0) return false;
+    return std::find(std::begin(local), std::end(local), static_cast<unsigned long>(fs.f_type)) != std::end(local);
 }
 
 }  // namespace
@@ -79,6 +94,7 @@ openoutcome openresults(resultsfile& results, const char* name) {
     }
     results.regular = S_ISREG(st.st_mode);
     results.readable = readable && results.regular;
+    results.shared = results.readable && !localonly(fd);
     return out;
 }
 
@@ -215,12 +231,14 @@ int filelength(int fd, long long& length) {
 // Reads the last byte of the file open at FD, LENGTH bytes long, into LAST.
 // A client of a network file system may still hold a copy of that byte's page
 // from before another client changed it, which the length does not show where
-// it came out the same: the copy is let go first. Only whole pages are let go,
-// so the advice runs from the start of that page to the end of the file.
+// it came out the same: on a SHARED file system the copy is let go first.
+// Only whole pages are let go, so the advice runs from the start of that page
+// to the end of the file. Elsewhere the copy is kept: reading the page back
+// from the disk would make every hold of the lock wait for it.
 // Returns 0, or the errno.
-int lastbyte(int fd, long long length, char& last) {
+int lastbyte(int fd, long long length, bool shared, char& last) {
     const long long page = ::sysconf(_SC_PAGESIZE);
-    ::posix_fadvise(fd, static_cast<off_t>((length - 1) / page * page), 0, POSIX_FADV_DONTNEED);
+    if (shared) ::posix_fadvise(fd, static_cast<off_t>((length - 1) / page * page), 0, POSIX_FADV_DONTNEED);
     return retry([&] { return ::pread(fd, &last, 1, static_cast<off_t>(length - 1)); }) < 0 ? errno : 0;
 }
 
@@ -249,7 +267,7 @@ appendoutcome appendline(resultsfile& results, const reportline& line, const loc
     char last = '\n';
     char text[sizeof line.text + 1];
     if ((out.error = filelength(results.fd, before)) != 0 ||
-        (results.readable && before > 0 && (out.error = lastbyte(results.fd, before, last)) != 0)) {
+        (results.readable && before > 0 && (out.error = lastbyte(results.fd, before, results.shared, last)) != 0)) {
         out.failed = appendstep::stat;
     } else {
         // A last line without a line end (a hand edit, a file cut short) must

@@ -16,6 +16,7 @@ struct resultsfile {
     int fd = -1;
     bool regular = false;   // a regular file: appends are locked and cut back on failure
     bool readable = false;  // open for reading too, so its last byte can be looked at
+    bool shared = false;    // on a file system other machines may change (a network one)
 
     resultsfile() = default;
     resultsfile(const resultsfile&) = delete;
