@@ -103,7 +103,10 @@ bool estimatetau(std::span<const double> data, autocorrelation& out) {
     }
     const double bias = (1.0 + (2.0 * gammawindow + 1.0) / count) / (1.0 + 1.0 / count);
     const double gamma = 2.0 * (tauint * bias);
-    out = {std::max(windowed, gamma), windowed, gamma, window, gammawindow};
+    const double tau = std::max(windowed, gamma);
+    const int used = windowed >= gamma ? window : gammawindow;
+    const double dtau = tau * std::sqrt(2.0 * (2.0 * used + 1.0) / count);
+    out = {tau, windowed, gamma, window, gammawindow, dtau};
     return true;
 }
 

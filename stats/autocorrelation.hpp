@@ -16,6 +16,7 @@ struct autocorrelation {
     double gamma;     // the automatic-windowing estimate
     int window;       // its window M
     int gammawindow;  // its window W
+    double dtau;      // the statistical error of tau: tau * sqrt(2 * (2 * W + 1) / n), W its window
 };
 
 // Fewer values than this say too little about their correlation to estimate it.

@@ -18,7 +18,7 @@ std::vector<double> series(int n, auto f) {
 }
 
 // What an estimate that has nothing to say leaves as it was.
-constexpr autocorrelation untouched{-7.0, -7.0, -7.0, -7, -7};
+constexpr autocorrelation untouched{-7.0, -7.0, -7.0, -7, -7, -7.0};
 
 struct taucase {
     std::vector<double> data;
@@ -31,12 +31,12 @@ const taucase taucases[] = {
     // Six levels in turn, three values each: the negative lags pull the
     // windowed estimate down, and the automatic window alone warns (tau is
     // the larger estimate).
-    {series(50, [](int i) { return (i / 3) % 6; }), {3.745525038584, 1.466690391459, 3.745525038584, 8, 6}, true},
+    {series(50, [](int i) { return (i / 3) % 6; }), {3.745525038584, 1.466690391459, 3.745525038584, 8, 6, 0.0}, true},
     // a trend: more correlation than half the values can measure
-    {series(100, [](int i) { return i; }), {30.99804980498, 30.99804980498, 22.33799518566, 50, 10}, true},
+    {series(100, [](int i) { return i; }), {30.99804980498, 30.99804980498, 22.33799518566, 50, 10, 0.0}, true},
     // each value the opposite of the last: the error is too large, not too
     // small, and the automatic window stops at once
-    {series(100, [](int i) { return i % 2 ? -1.0 : 1.0; }), {-0.98, -0.98, -1.019801980198, 1, 1}, false},
+    {series(100, [](int i) { return i % 2 ? -1.0 : 1.0; }), {-0.98, -0.98, -1.019801980198, 1, 1, 0.0}, false},
     // nothing to say
     {series(taumincount - 1, [](int i) { return i; }), untouched, false},
     {series(100, [](int) { return 0.8; }), untouched, false},                        // no spread
@@ -60,7 +60,7 @@ TEST(autocorrelation, estimates) {
 TEST(autocorrelation, threshold) {
     const std::tuple<double, int, bool> edges[] = {
         {1.5625, 10000, true}, {1.56, 10000, false}, {2.5, 88, true}, {2.45, 88, false}};
-    for (auto [tau, n, warns] : edges) EXPECT_EQ(clearlycorrelated({tau, tau, tau, 1, 1}, n), warns) << tau;
+    for (auto [tau, n, warns] : edges) EXPECT_EQ(clearlycorrelated({tau, tau, tau, 1, 1, 0.0}, n), warns) << tau;
 }
 
 }  // namespace
