@@ -88,6 +88,10 @@ failure missingvalue(std::string_view option) {
     return {exitusage, "the option " + quoted(std::string(option)) + " needs a file name; " + usagehint()};
 }
 
+failure repeatedoption(std::string_view option) {
+    return {exitusage, "the option " + quoted(std::string(option)) + " is given twice; " + usagehint()};
+}
+
 void warnarguments(warnings& out, char* const* first, char* const* last) {
     std::string listed;
     for (char* const* p = first; p < last; ++p) listed += (p == first ? "" : ", ") + quoted(*p);
@@ -158,18 +162,32 @@ failure allocationfailed(std::size_t bytes) {
     return {exitnomemory, text};
 }
 
+namespace {
+
+std::string whyrecord(int error) {
+    return error == notregular  ? "not a regular file, so it is not replaced"
+           : error == notrecord ? "a file the run reads, or one that is not a record, so it is not replaced"
+                                : std::strerror(error);
+}
+
+}  // namespace
+
 failure recordfailed(const std::string& name, int error) {
-    return {exitcantcreate, "cannot write the record " + quoted(name) + ": " +
-                                (error == notregular  ? "not a regular file, so it is not replaced"
-                                 : error == notrecord ? "it holds something other than a record, so it is not replaced"
-                                                      : std::strerror(error)) +
-                                "; nothing was read or appended"};
+    return {exitcantcreate,
+            "cannot write the record " + quoted(name) + ": " + whyrecord(error) + "; nothing was read or appended"};
+}
+
+failure recordisresults(const std::string& name) {
+    return {exitcantcreate, "cannot write the record " + quoted(name) +
+                                ": it is the results file, so it is not replaced; nothing was "
+                                "appended"};
 }
 
 failure recordlost(const std::string& name, int error, const failure& run, const std::string& appended) {
-    return {run.failed() ? run.status : exitioerror,
-            "cannot write the record " + quoted(name) + ": " + std::strerror(error) +
-                (appended.empty() ? "; nothing was appended" : "; the run's line was appended to " + quoted(appended))};
+    const std::string lost = "cannot write the record " + quoted(name) + ": " + whyrecord(error);
+    if (run.failed()) return {run.status, run.text + "; and " + lost};
+    return {exitioerror, lost + (appended.empty() ? "; nothing was appended"
+                                                  : "; the run's line was appended to " + quoted(appended))};
 }
 
 void lockwaiting(warnings& out, const std::string& name, long holder) {

@@ -30,6 +30,7 @@ int report(const failure& got);
 // The diagnostics of failures.
 failure unknownoption(std::string_view option);
 failure missingvalue(std::string_view option);
+failure repeatedoption(std::string_view option);
 failure openinputfailed(const char* file, int error);
 failure readfailed(const char* file, const readoutcome& got);
 failure noname();
@@ -41,6 +42,8 @@ failure appendfailed(const std::string& name, const appendoutcome& got);
 failure allocationfailed(std::size_t bytes);
 // The record NAME could not be started (ERROR from openrecord).
 failure recordfailed(const std::string& name, int error);
+// The record NAME is the results file.
+failure recordisresults(const std::string& name);
 // The record NAME could not be written at the end (ERROR from commitrecord),
 // after a run that ended as RUN says; APPENDED names the results file the
 // run's line went to, or is empty if it appended none.
@@ -59,7 +62,7 @@ class warnings {
     // Writes the gathered warnings.
     void write();
     // The names of the warnings written so far, comma-separated.
-    const std::string& flags() const { return written; }
+    const std::string& told() const { return written; }
 
   private:
     std::string lines;

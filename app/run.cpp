@@ -24,17 +24,15 @@ namespace pairstat {
 
 namespace {
 
-// Holds off the signals that end a process (an interrupt from the terminal,
-// a scheduler's or timeout's TERM, a timer's ALRM) for the rest of the run.
-// Called once the results line is certain to be written: the run then
-// finishes its line and its record, and exits with its own status, rather
-// than leave a line in the file under a status that says it failed. A signal
-// that came meanwhile is let go with the process.
+// Holds off every signal sent to the run, for the rest of the run. Called
+// once the results line is certain to be written to a regular file: the run
+// then finishes its line and its record, and exits with its own status,
+// rather than leave a line in the file under a status that says it failed. A
+// signal sent meanwhile goes with the process; one that a fault raises (a
+// bad address, say) still ends it, as the system allows no other.
 void holdsignals() {
     sigset_t set;
-    sigemptyset(&set);
-    for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF})
-        sigaddset(&set, signal);
+    sigfillset(&set);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
@@ -88,8 +86,9 @@ failure append(resultsfile& results, const std::string& name, const reportline& 
 }
 
 // The run proper, noting in RECORD what it gets to, and in APPENDED the
-// results file it appended a line to.
-failure analyse(runrecord& record, std::string& appended, warnings& warned) {
+// results file it appended a line to. RECORDFILE, where not null, is the
+// record being written, which must not be the results file.
+failure analyse(runrecord& record, std::string& appended, warnings& warned, recordfile* recordfile) {
     inputstream datastream;
     if (int error = openinput(datastream, datafile)) return openinputfailed(datafile, error);
     inputstream controlstream;
@@ -113,6 +112,10 @@ failure analyse(runrecord& record, std::string& appended, warnings& warned) {
     // run that gets this far, even one that appends nothing.
     resultsfile results;
     if (openoutcome opened = openresults(results, name.c_str()); !opened.ok()) return openfailed(name, opened, change);
+    if (recordfile != nullptr && isrecord(*recordfile, results.fd)) {
+        droprecord(*recordfile);
+        return recordisresults(recordfile->name);
+    }
 
     // a and b live as long as the run, like the other fields: a null value or a
     // slash in a record leaves what the variable held before, possibly from an
@@ -197,24 +200,32 @@ int say(const char* text, std::size_t length) {
 int run(warnings& warned, const char* recordname) {
     recordfile record;
     if (recordname != nullptr) {
-        if (int error = openrecord(record, recordname)) return report(recordfailed(recordname, error));
+        if (int error = openrecord(record, recordname, {datafile, controlfile}))
+            return report(recordfailed(recordname, error));
     }
     runrecord fields;
     std::string appended;
-    const failure got = analyse(fields, appended, warned);
-    if (got.failed())
-        report(got);
-    else
-        warned.write();
-    if (recordname == nullptr) return got.status;
-
-    fields.folder = folder();
-    fields.status = got.status;
-    fields.flags = warned.flags();
-    fields.message = got.text;
-    if (int error = commitrecord(record, recordline(fields)))
-        return report(recordlost(recordname, error, got, appended));
-    return got.status;
+    const failure got = analyse(fields, appended, warned, recordname != nullptr ? &record : nullptr);
+    if (got.failed()) {
+        // One diagnostic: the run's, with the record's where that fails too.
+        if (recordname != nullptr) {
+            fields.folder = folder();
+            fields.status = got.status;
+            fields.flags = warned.told();
+            fields.message = got.text;
+            if (int error = commitrecord(record, recordline(fields)))
+                return report(recordlost(recordname, error, got, appended));
+        }
+        return report(got);
+    }
+    warned.write();
+    if (recordname != nullptr) {
+        fields.folder = folder();
+        fields.flags = warned.told();
+        if (int error = commitrecord(record, recordline(fields)))
+            return report(recordlost(recordname, error, got, appended));
+    }
+    return exitok;
 }
 
 }  // namespace pairstat
