@@ -40,7 +40,7 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, const
     // The error assumes independent values; values correlated in file order
     // make it too small by about the square root of their autocorrelation time.
     autocorrelation got;
-    if (estimatetau({data.get(), count}, got) && clearlycorrelated(got, nconf))
+    if (estimatetau({data.get(), count}, got) && got.correlated)
         warncorrelated(warned, ut, beta, nconf, got.tau, meanerr, name);
     return exitok;
 }
