@@ -126,8 +126,9 @@ double ar1error(double phi, int n) {
 
 void falsealarms() {
     const int counts[] = {20, 30, 40, 49, 100, 300, 1000};
-    std::printf("Independent values, %d series a cell: the share with the correlation warning, then the drift warning\n",
-                seriespercell);
+    std::printf(
+        "Independent values, %d series a cell: the share with the correlation warning, then the drift warning\n",
+        seriespercell);
     std::printf("%-32s", "distribution");
     for (int n : counts) std::printf(" %6s%-4d", "n = ", n);
     std::printf("\n");
@@ -185,8 +186,8 @@ void correlated() {
             // The spread of tau: half the width of its middle 68%.
             std::printf("%5.2f %7.2f %5d %7.1f%% %7.1f%% %10.3f %6.3f %7.3f %6.3f %8.1f%% %7.2f %7.2f %7.2f\n", phi,
                         (1.0 + phi) / (1.0 - phi), n, percent(warned, seriespercell), percent(drift, seriespercell),
-                        quantile(corrected, 0.5), quantile(corrected, 0.1), quantile(told, 0.5),
-                        quantile(told, 0.1), percent(covered, seriespercell), quantile(tau, 0.5),
+                        quantile(corrected, 0.5), quantile(corrected, 0.1), quantile(told, 0.5), quantile(told, 0.1),
+                        percent(covered, seriespercell), quantile(tau, 0.5),
                         (quantile(tau, 0.84) - quantile(tau, 0.16)) / 2, quantile(dtau, 0.5));
         }
     }
@@ -200,8 +201,8 @@ void drifts() {
         "correlation; the median change measured against CHANGE and against its error; the record's\n"
         "corrected error against the true error of the mean about the drift (median, 10th percentile)\n",
         seriespercell);
-    std::printf("%5s %7s %5s %8s %8s %8s %9s %10s %8s\n", "phi", "change", "n", "drift", "warned", "change",
-                "/ error", "corrected", "p10");
+    std::printf("%5s %7s %5s %8s %8s %8s %9s %10s %8s\n", "phi", "change", "n", "drift", "warned", "change", "/ error",
+                "corrected", "p10");
     std::uint64_t seed = 3000;
     for (double phi : {0.0, 0.5, 0.9}) {
         for (double sd : {1.0, 3.0}) {

@@ -126,7 +126,8 @@ bool estimatetau(std::span<const double> data, autocorrelation& out) {
     estimate line = values;
     if (residual > 0.0) line = gamma(d, residual);
     const double changeerror = (count - 1.0) * std::sqrt(residual / (count - 2.0) * std::max(1.0, line.tau) / places);
-    const bool drifts = std::fabs(change) >= (driftmargin + shortmargin * std::max(1.0, line.tau) / count) * changeerror;
+    const bool drifts =
+        std::fabs(change) >= (driftmargin + shortmargin * std::max(1.0, line.tau) / count) * changeerror;
     // On a drifting run the correlation the error can allow for is that of the
     // values about the line; the drift itself no error of the mean measures.
     const estimate got = drifts ? line : values;

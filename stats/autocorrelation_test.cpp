@@ -15,14 +15,11 @@ std::vector<double> series(int n, auto f) {
     return x;
 }
 
-// What an estimate that has nothing to say leaves as it was.
-constexpr autocorrelation untouched{-7.0, -7.0, true, true, -7.0, -7.0, -7};
-
+constexpr autocorrelation untouched{-7.0, -7.0, true, true, -7.0, -7.0, -7};  // what one with nothing to say leaves
 struct taucase {
     std::vector<double> data;
     autocorrelation want;
 };
-
 double alternate(int i) { return i % 2 ? -1.0 : 1.0; }
 
 const taucase taucases[] = {
@@ -42,6 +39,8 @@ const taucase taucases[] = {
     // a step halfway: correlated; too few values against tau to call it a drift
     {series(taumincount, [](int i) { return i / 10; }),
      {5.172653856864, 1.323806086259, true, false, 1.428571428571, 0.3497742510223, 2}},
+    // on a line: nothing about it to measure, so tau is the values' own
+    {series(taumincount, [](int i) { return i; }), {5.176632056331, 1.321440227448, true, true, 19.0, 0.0, 2}},
     // nothing to say
     {series(taumincount - 1, [](int i) { return i; }), untouched},
     {series(100, [](int) { return 0.8; }), untouched},                        // no spread
@@ -54,8 +53,8 @@ TEST(autocorrelation, estimates) {
         SCOPED_TRACE(&c - taucases);  // the row
         autocorrelation got = untouched;
         EXPECT_EQ(estimatetau(c.data, got), c.want.window != untouched.window);
-        for (auto field : {&autocorrelation::tau, &autocorrelation::dtau, &autocorrelation::change,
-                           &autocorrelation::changeerror})
+        for (auto field :
+             {&autocorrelation::tau, &autocorrelation::dtau, &autocorrelation::change, &autocorrelation::changeerror})
             EXPECT_NEAR(got.*field, c.want.*field, 1e-12 * std::fabs(c.want.*field));
         EXPECT_EQ(got.correlated, c.want.correlated);
         EXPECT_EQ(got.drift, c.want.drift);
