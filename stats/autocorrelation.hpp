@@ -33,9 +33,9 @@ inline constexpr int taumincount = 20;
 // below 1/2 stops at W at once); then
 // tau = 2 * (tauint(W) * ((1 + (2 * W + 1) / n) / (1 + 1 / n))), the factor
 // taking off the bias that the estimated mean leaves in the sum, and
-// dtau = 2 * (tau * sqrt(max(0, W + 1/2 - tau / 2) / n)). Where no window up
-// to n / 2 stops, tau is the one at n / 2, which then understates the
-// correlation.
+// dtau = 2 * (|tau| * sqrt(max(0, (W + 1/2) - tauint(W)) / n)). Where no
+// window up to n / 2 stops, tau is the one at n / 2, which then understates
+// the correlation.
 //
 // The drift is the straight line through the values, fitted by least
 // squares: change = slope * (n - 1), and changeerror its standard error from
@@ -43,9 +43,9 @@ inline constexpr int taumincount = 20;
 // and the tau of the values about the line, tauline:
 // (n - 1) * sqrt(s^2 * max(1, tauline) / (n (n^2 - 1) / 12)). The drift rule
 // fires where |change| >= (3 + 60 * max(1, tauline) / n) * changeerror; then
-// tau and dtau are those of the values about the line, and otherwise those
-// of the values. The correlation rule fires where tau >= 1.5625 (an error too
-// small by a factor of 1.25 or more) and tau >= 1 + 3 * sqrt(22 / n).
+// tau and dtau are those of the values about the line (the values' own where
+// nothing is left about it), and otherwise those of the values. The correlation rule fires where tau >= 1.5625 (an
+// error too small by a factor of 1.25 or more) and tau >= 1 + 3 * sqrt(22 / n).
 //
 // Costs room for n doubles and about n steps for each lag up to each of the
 // two windows, so only a strongly correlated series pays for a long one.
