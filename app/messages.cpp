@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/run.hpp"
 #include "records/number.hpp"
+#include "records/record.hpp"
 
 namespace pairstat {
 
@@ -68,42 +68,43 @@ std::string utandbeta(double uscaled, double betascaled) {
     return "U/t " + number(uscaled / 10.0) + " and beta " + number(betascaled / 10.0);
 }
 
-// A warning that can't wait for the run's end: written at once.
-void warnnow(const std::string& text) {
-    warnings now;
-    now.add(text);
-    now.write();
+std::string usagehint() {
+    return std::string("usage: pairstat [-h | --help] [-V | --version] [--record FILE], in the folder of ") + datafile +
+           " and " + controlfile;
 }
 
 }  // namespace
 
-int fail(int status, const std::string& text) {
-    tostderr("pairstat: " + text + "\n");
-    return status;
+int report(const failure& got) {
+    tostderr("pairstat: " + got.text + "\n");
+    return got.status;
 }
 
-int unknownoption(std::string_view option) {
-    return fail(exitusage, "unknown option " + quoted(std::string(option)) +
-                               "; usage: pairstat [-h | --help] [-V | --version], in the folder of " + datafile +
-                               " and " + controlfile);
+failure unknownoption(std::string_view option) {
+    return {exitusage, "unknown option " + quoted(std::string(option)) + "; " + usagehint()};
 }
 
-void warnarguments(char* const* first, char* const* last) {
+failure missingvalue(std::string_view option) {
+    return {exitusage, "the option " + quoted(std::string(option)) + " needs a file name; " + usagehint()};
+}
+
+void warnarguments(warnings& out, char* const* first, char* const* last) {
     std::string listed;
     for (char* const* p = first; p < last; ++p) listed += (p == first ? "" : ", ") + quoted(*p);
-    warnnow(std::string(last - first == 1 ? "the argument " : "the arguments ") + listed +
-            (last - first == 1 ? " is" : " are") +
-            " ignored: pairstat takes no arguments and runs in the current folder; to run in another folder, "
-            "change to it first");
+    out.now("arguments",
+            std::string(last - first == 1 ? "the argument " : "the arguments ") + listed +
+                (last - first == 1 ? " is" : " are") +
+                " ignored: pairstat takes no arguments and runs in the current folder; to run in another folder, "
+                "change to it first");
 }
 
-int openinputfailed(const char* file, int error) {
-    return fail(exitnoinput, "cannot open " + quoted(file) + " for reading: " + std::strerror(error));
+failure openinputfailed(const char* file, int error) {
+    return {exitnoinput, "cannot open " + quoted(file) + " for reading: " + std::strerror(error)};
 }
 
-int readfailed(const char* file, const readoutcome& got) {
+failure readfailed(const char* file, const readoutcome& got) {
     if (got.status == readstatus::readerror)
-        return fail(exitioerror, "cannot read " + quoted(file) + ": " + std::strerror(got.error));
+        return {exitioerror, "cannot read " + quoted(file) + ": " + std::strerror(got.error)};
     // Only the end of the file leaves nothing to show.
     std::string found = got.found[0] == '\0' ? "end of file" : std::string("\"") + got.found + "\"";
     std::string text = std::string(file) + ":" + std::to_string(got.line) + ":" + std::to_string(got.column) +
@@ -113,34 +114,34 @@ int readfailed(const char* file, const readoutcome& got) {
     if (std::strcmp(file, datafile) == 0 &&
         (lead == '#' || (lead >= 'A' && lead <= 'Z') || (lead >= 'a' && lead <= 'z')))
         text += "; the data file takes no header or comment lines";
-    return fail(exitbaddata, text);
+    return {exitbaddata, text};
 }
 
-int noname() {
-    return fail(exitbaddata, std::string(controlfile) + ": expected a results-file name, found an empty one");
+failure noname() {
+    return {exitbaddata, std::string(controlfile) + ": expected a results-file name, found an empty one"};
 }
 
-int consolefailed(const writeoutcome& got) {
-    return fail(exitioerror, "cannot write to standard output: " + whyshort(got));
+failure consolefailed(const writeoutcome& got) {
+    return {exitioerror, "cannot write to standard output: " + whyshort(got)};
 }
 
-int openfailed(const std::string& name, const openoutcome& got, const std::string& note) {
+failure openfailed(const std::string& name, const openoutcome& got, const std::string& note) {
     std::string why = got.refused ? std::string(got.type == S_IFBLK ? "a block device" : "a special file") +
                                         ", not a regular file, a pipe or a character device"
                       : got.error == ENXIO && got.type == S_IFIFO  ? "a pipe that no process reads"
                       : got.error == ENXIO && got.type == S_IFSOCK ? "a socket, not a file"
                                                                    : std::strerror(got.error);
-    return fail(exitcantcreate,
-                "cannot open " + quoted(name) + " for appending: " + why + (note.empty() ? "" : " (" + note + ")"));
+    return {exitcantcreate,
+            "cannot open " + quoted(name) + " for appending: " + why + (note.empty() ? "" : " (" + note + ")")};
 }
 
-int appendfailed(const std::string& name, const appendoutcome& got) {
+failure appendfailed(const std::string& name, const appendoutcome& got) {
     if (got.failed == appendstep::lock && got.error == 0)
-        return fail(exittempfail, "cannot lock " + quoted(name) + ": still locked by " + holdertext(got.holder) +
-                                      " after " + std::to_string(lockbound.count()) +
-                                      " minutes; nothing was appended, run again later");
+        return {exittempfail, "cannot lock " + quoted(name) + ": still locked by " + holdertext(got.holder) +
+                                  " after " + std::to_string(lockbound.count()) +
+                                  " minutes; nothing was appended, run again later"};
     if (got.failed == appendstep::lock)
-        return fail(exitioerror, "cannot lock " + quoted(name) + ": " + std::strerror(got.error));
+        return {exitioerror, "cannot lock " + quoted(name) + ": " + std::strerror(got.error)};
     std::string why =
         got.failed == appendstep::write ? whyshort({got.error, got.written, got.asked}) : std::strerror(got.error);
     std::string state = got.left == leftfile::partline ? "; it may now end with part of a line"
@@ -148,24 +149,60 @@ int appendfailed(const std::string& name, const appendoutcome& got) {
                             ? "; another process changed its length meanwhile, so it was left as it is and may "
                               "hold part of this run's line"
                             : "";
-    return fail(exitioerror, "cannot append to " + quoted(name) + ": " + why + state);
+    return {exitioerror, "cannot append to " + quoted(name) + ": " + why + state};
 }
 
-int allocationfailed(std::size_t bytes) {
+failure allocationfailed(std::size_t bytes) {
     char text[64];
     std::snprintf(text, sizeof text, "Error allocating %lu bytes", static_cast<unsigned long>(bytes));
-    return fail(exitnomemory, text);
+    return {exitnomemory, text};
 }
 
-void lockwaiting(const std::string& name, long holder) {
-    warnnow("waiting for the lock on " + quoted(name) + ", held by " + holdertext(holder) + ", for " +
-            std::to_string(lockquiet.count()) + " s so far; giving up after " + std::to_string(lockbound.count()) +
-            " minutes");
+failure recordfailed(const std::string& name, int error) {
+    return {exitcantcreate, "cannot write the record " + quoted(name) + ": " +
+                                (error == notregular  ? "not a regular file, so it is not replaced"
+                                 : error == notrecord ? "it holds something other than a record, so it is not replaced"
+                                                      : std::strerror(error)) +
+                                "; nothing was read or appended"};
 }
 
-void warnings::add(const std::string& text) { lines += "pairstat: warning: " + text + "\n"; }
+failure recordlost(const std::string& name, int error, const failure& run, const std::string& appended) {
+    return {run.failed() ? run.status : exitioerror,
+            "cannot write the record " + quoted(name) + ": " + std::strerror(error) +
+                (appended.empty() ? "; nothing was appended" : "; the run's line was appended to " + quoted(appended))};
+}
 
-void warnings::write() const { tostderr(lines); }
+void lockwaiting(warnings& out, const std::string& name, long holder) {
+    out.now("lockwait", "waiting for the lock on " + quoted(name) + ", held by " + holdertext(holder) + ", for " +
+                            std::to_string(lockquiet.count()) + " s so far; giving up after " +
+                            std::to_string(lockbound.count()) + " minutes");
+}
+
+namespace {
+
+void addflag(std::string& flags, const char* flag) {
+    if (!flags.empty()) flags += ',';
+    flags += flag;
+}
+
+}  // namespace
+
+void warnings::add(const char* flag, const std::string& text) {
+    lines += "pairstat: warning: " + text + "\n";
+    addflag(gathered, flag);
+}
+
+void warnings::now(const char* flag, const std::string& text) {
+    tostderr("pairstat: warning: " + text + "\n");
+    addflag(written, flag);
+}
+
+void warnings::write() {
+    tostderr(lines);
+    if (!gathered.empty()) addflag(written, gathered.c_str());
+    lines.clear();
+    gathered.clear();
+}
 
 std::string namechange(const nametext& written, long line) {
     if (written.slash)
@@ -182,92 +219,75 @@ std::string namechange(const nametext& written, long line) {
 
 void warnname(warnings& out, const std::string& name, const nametext& written, const std::string& change) {
     if (change.empty()) return;
-    out.add(change + ", so the line goes to " + quoted(name) +
-            (written.slash ? "; put a name that holds a slash in quotes ('out/res.dat')"
-                           : "; use a name of at most " + std::to_string(namelength) +
-                                 " characters, or a symbolic link to reach a deeper folder"));
+    out.add("namecut", change + ", so the line goes to " + quoted(name) +
+                           (written.slash ? "; put a name that holds a slash in quotes ('out/res.dat')"
+                                          : "; use a name of at most " + std::to_string(namelength) +
+                                                " characters, or a symbolic link to reach a deeper folder"));
 }
 
 void warnlineend(warnings& out, const std::string& name) {
-    out.add(quoted(name) + ": its last line had no line end; one was put before this run's line");
+    out.add("lineend", quoted(name) + ": its last line had no line end; one was put before this run's line");
 }
 
-void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double meanerr,
-                    const std::string& name) {
-    char tautext[32];
-    std::snprintf(tautext, sizeof tautext, "%.1f", tau);
+void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double dtau, double meanerr,
+                    double corrected, const std::string& name) {
+    char tautext[64];
+    std::snprintf(tautext, sizeof tautext, "%.1f +- %.1f", tau, dtau);
     // A run shorter than about 50 tau gives an estimate that comes out low.
-    const bool short_ = nconf < 50.0 * tau;
-    const char* bound = short_ ? "at least " : "about ";
-    out.add(std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the " +
-            std::to_string(nconf) + " values are correlated in file order (tau " + tautext +
-            ", counting 1 for independent values), or the values drift: leave out the start of the run if it "
-            "was not thermalised; " +
-            (short_ ? "the run holds fewer than 50 tau values, too few to trust the correction, so " : "") +
-            "the error " + twodigits(meanerr) + " in " + quoted(name) + " is " + bound + twodigits(std::sqrt(tau)) +
-            " times too small, and allowing for the correlation gives " + bound + twodigits(meanerr * std::sqrt(tau)));
+    const bool atleast = nconf < 50.0 * tau;
+    out.add(atleast ? "correlated,short" : "correlated",
+            std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the error " +
+                twodigits(meanerr) + " in " + quoted(name) + " is " + (atleast ? "at least " : "about ") +
+                twodigits(corrected) + " allowing for correlation (tau " + tautext + " over the " +
+                std::to_string(nconf) + " values in file order" +
+                (atleast ? "; fewer than 50 tau values make tau come out low" : "") +
+                "): quote the larger error, and see pairstat(1) on correlated values");
 }
 
-void scannotes::compare(double uscaled, double betascaled) {
-    // Both equal, or both NaN: the same U/t or beta.
-    auto agrees = [](double x, double y) { return x == y || (x != x && y != y); };
-    if (first == 0) {
-        first = last;
-        firstuscaled = uscaled;
-        firstbetascaled = betascaled;
-    } else if (!(agrees(uscaled, firstuscaled) && agrees(betascaled, firstbetascaled))) {
-        mixed = last;
-        mixeduscaled = uscaled;
-        mixedbetascaled = betascaled;
-    }
-}
-
-void scannotes::nonfinitepair(long firstline, double value, double b) {
-    nonfinite = firstline;
-    nonfinitesecond = last;
-    nonfinitenan = std::isnan(value);
-    nonfinitezerob = b == 0.0;
-}
-
-void warnscan(warnings& out, const scannotes& notes, int nconf, const std::string& name) {
+void warnscan(warnings& out, const scannotes& notes, int nconf, double ut, double beta, const std::string& name) {
     if (notes.partial != 0)
-        out.add(at(datafile, notes.partial) +
-                "the file ends part-way through this record; the report's U/t and beta are the values "
-                "read last, from this record where it has them" +
-                (nconf == 1 ? ", and so is the results line's fourth value" : ""));
+        out.add("cut", at(datafile, notes.partial) +
+                           "the file ends part-way through this record, so the report gives U/t " + number(ut) +
+                           " and beta " + number(beta) + ", the values read last (from this record where it has them)" +
+                           (notes.first != 0 ? ", where the record at line " + std::to_string(notes.first) + " has " +
+                                                   utandbeta(notes.firstuscaled, notes.firstbetascaled)
+                                             : "") +
+                           (nconf == 1 ? "; the results line's fourth value is read last too" : ""));
     if (notes.unpaired != 0)
-        out.add(at(datafile, notes.unpaired) +
-                "this record has no partner: it is not counted, but the report's U/t and beta" +
-                (nconf == 1 ? " and the results line's fourth value" : "") + " come from it");
+        out.add("unpaired", at(datafile, notes.unpaired) +
+                                "this record has no partner: it is not counted, but the report's U/t and beta" +
+                                (nconf == 1 ? " and the results line's fourth value" : "") + " come from it");
     if (notes.mixed != 0)
-        out.add(at(datafile, notes.mixed) + "this record has " + utandbeta(notes.mixeduscaled, notes.mixedbetascaled) +
-                ", where the record at line " + std::to_string(notes.first) + " has " +
-                utandbeta(notes.firstuscaled, notes.firstbetascaled) +
-                ": the mean mixes values taken at both, and the report gives the U/t and beta of the "
-                "record read last");
+        out.add("mixed", at(datafile, notes.mixed) + "this record has " +
+                             utandbeta(notes.mixeduscaled, notes.mixedbetascaled) + ", where the record at line " +
+                             std::to_string(notes.first) + " has " +
+                             utandbeta(notes.firstuscaled, notes.firstbetascaled) +
+                             ": the mean mixes values taken at both, and the report gives the U/t and beta of the "
+                             "record read last");
     if (notes.beyond != 0)
-        out.add(at(datafile, notes.beyond) + "only the first " + std::to_string(maxpairs) +
-                " pairs are used; the file goes on at this line, and the rest is not read");
+        out.add("pastlimit", at(datafile, notes.beyond) + "only the first " + std::to_string(maxpairs) +
+                                 " pairs are used; the file goes on at this line, and the rest is not read");
     if (notes.nonfinite != 0)
-        out.add(at(datafile, notes.nonfinite) + "the pair at lines " + std::to_string(notes.nonfinite) + " and " +
-                std::to_string(notes.nonfinitesecond) + " gives " +
-                (notes.nonfinitenan     ? "an undefined value (NaN)"
-                 : notes.nonfinitezerob ? "an infinite value (b is zero)"
-                                        : "an infinite value (a or a/b is infinite)") +
-                (notes.nonfinitepairs > 1
-                     ? ", one of " + std::to_string(notes.nonfinitepairs) + " pairs that give such values"
-                     : "") +
-                "; the run's results are infinite or undefined, and plots leave such a line out");
+        out.add("nonfinite", at(datafile, notes.nonfinite) + "the pair at lines " + std::to_string(notes.nonfinite) +
+                                 " and " + std::to_string(notes.nonfinitesecond) + " gives " +
+                                 (notes.nonfinitenan     ? "an undefined value (NaN)"
+                                  : notes.nonfinitezerob ? "an infinite value (b is zero)"
+                                                         : "an infinite value (a or a/b is infinite)") +
+                                 (notes.nonfinitepairs > 1 ? ", one of " + std::to_string(notes.nonfinitepairs) +
+                                                                 " pairs that give such values"
+                                                           : "") +
+                                 "; the run's results are infinite or undefined, and plots leave such a line out");
     if (nconf == 0) {
         const char* why = notes.last == 0    ? "the file holds no record"
                           : notes.pairs == 0 ? "the file holds no whole pair"
                                              : "every pair's a, the third field of its first "
                                                "record, is zero or NaN";
-        out.add(std::string(datafile) + ": no pair was accepted (" + why + "), so nothing was appended to " +
-                quoted(name));
+        out.add("noneaccepted", std::string(datafile) + ": no pair was accepted (" + why +
+                                    "), so nothing was appended to " + quoted(name));
     } else if (nconf == 1) {
-        out.add(at(datafile, notes.accepted) + "only this pair was accepted: the fourth column of its line in " +
-                quoted(name) + " is the fourth field read last, not an error");
+        out.add("onepair", at(datafile, notes.accepted) +
+                               "only this pair was accepted: the fourth column of its line in " + quoted(name) +
+                               " is the fourth field read last, not an error");
     }
 }
 

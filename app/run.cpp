@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
+#include <unistd.h>
+
 #include "app/messages.hpp"
 #include "records/reader.hpp"
+#include "records/record.hpp"
 #include "records/report.hpp"
 #include "records/resultsfile.hpp"
 #include "stats/autocorrelation.hpp"
@@ -19,11 +24,25 @@ namespace pairstat {
 
 namespace {
 
+// Holds off the signals that end a process (an interrupt from the terminal,
+// a scheduler's or timeout's TERM, a timer's ALRM) for the rest of the run.
+// Called once the results line is certain to be written: the run then
+// finishes its line and its record, and exits with its own status, rather
+// than leave a line in the file under a status that says it failed. A signal
+// that came meanwhile is let go with the process.
+void holdsignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF})
+        sigaddset(&set, signal);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 // The multi-sample summary: the mean and spread of the NCONF accepted values.
-// Writes the mean line, sets LINE to the results line for the file NAME, and
-// warns when the values are clearly correlated; returns the status.
-int summarize(const double* pairvalues, int nconf, double ut, double beta, const std::string& name, reportline& line,
-              warnings& warned) {
+// Writes the mean line, sets LINE to the results line for the file NAME, notes
+// the numbers in RECORD, and warns when the values are clearly correlated.
+failure summarize(const double* pairvalues, int nconf, double ut, double beta, const std::string& name,
+                  reportline& line, runrecord& record, warnings& warned) {
     const std::size_t count = static_cast<std::size_t>(nconf);
     std::unique_ptr<double[]> data(new (std::nothrow) double[count]);
     if (!data) return allocationfailed(sizeof(double) * count);
@@ -36,34 +55,41 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, const
 
     double meanerr = stddev / std::sqrt(static_cast<double>(nconf));
     line = resultsline(ut, beta, mean, meanerr);
+    record.hasmean = record.haserror = true;
+    record.mean = mean;
+    record.error = meanerr;
 
     // The error assumes independent values; values correlated in file order
-    // make it too small by about the square root of their autocorrelation time.
+    // make it too small by about the square root of their autocorrelation
+    // time. An estimate below 1 on independent values is noise, so the
+    // corrected error is never below the error.
     autocorrelation got;
-    if (estimatetau({data.get(), count}, got) && got.correlated)
-        warncorrelated(warned, ut, beta, nconf, got.tau, meanerr, name);
-    return exitok;
+    if (estimatetau({data.get(), count}, got)) {
+        record.estimated = true;
+        record.tau = got.tau;
+        record.dtau = got.dtau;
+        record.corrected = meanerr * std::sqrt(std::max(1.0, got.tau));
+        if (got.correlated)
+            warncorrelated(warned, ut, beta, nconf, got.tau, got.dtau, meanerr, record.corrected, name);
+    }
+    return {};
 }
 
 // Appends LINE to the results file NAME, telling at once when the lock keeps
 // it waiting.
-int append(resultsfile& results, const std::string& name, const reportline& line, warnings& warned) {
+failure append(resultsfile& results, const std::string& name, const reportline& line, warnings& warned) {
     lockwait wait;
-    wait.waiting = [&name](long holder) { lockwaiting(name, holder); };
+    wait.waiting = [&](long holder) { lockwaiting(warned, name, holder); };
+    wait.writing = holdsignals;
     appendoutcome got = appendline(results, line, wait);
     if (!got.ok()) return appendfailed(name, got);
     if (got.lineend) warnlineend(warned, name);
-    return exitok;
+    return {};
 }
 
-}  // namespace
-
-int say(const char* text, std::size_t length) {
-    if (writeoutcome got = writeconsole(text, length); !got.ok()) return consolefailed(got);
-    return exitok;
-}
-
-int run() {
+// The run proper, noting in RECORD what it gets to, and in APPENDED the
+// results file it appended a line to.
+failure analyse(runrecord& record, std::string& appended, warnings& warned) {
     inputstream datastream;
     if (int error = openinput(datastream, datafile)) return openinputfailed(datafile, error);
     inputstream controlstream;
@@ -80,7 +106,6 @@ int run() {
     std::string name(fname, namelength);
     name.erase(name.find_last_not_of(' ') + 1);
     if (name.empty()) return noname();
-    warnings warned;
     const std::string change = namechange(written, controlstream.requestline);
     warnname(warned, name, written, change);
 
@@ -134,21 +159,62 @@ int run() {
 
     const double ut = uscaled / 10.0;
     const double beta = betascaled / 10.0;
+    record.scanned = true;
+    record.ut = ut;
+    record.beta = beta;
+    record.nconf = nconf;
     if (writeoutcome got = writeconsole(countline(ut, beta, nconf)); !got.ok()) return consolefailed(got);
-    warnscan(warned, notes, nconf, name);
-    if (nconf > 0) {
-        // One results line, from one place: the single value and the fourth
-        // field, or the mean and its error.
-        reportline line;
-        if (nconf == 1) {
-            line = resultsline(ut, beta, pairvalues[0], aux);
-        } else if (int status = summarize(pairvalues.data(), nconf, ut, beta, name, line, warned); status != exitok) {
-            return status;
-        }
-        if (int status = append(results, name, line, warned); status != exitok) return status;
+    warnscan(warned, notes, nconf, ut, beta, name);
+    if (nconf == 0) return {};
+    // One results line, from one place: the single value and the fourth
+    // field, or the mean and its error.
+    reportline line;
+    if (nconf == 1) {
+        line = resultsline(ut, beta, pairvalues[0], aux);
+        record.hasmean = true;
+        record.mean = pairvalues[0];
+    } else if (failure got = summarize(pairvalues.data(), nconf, ut, beta, name, line, record, warned); got.failed()) {
+        return got;
     }
-    warned.write();
+    if (failure got = append(results, name, line, warned); got.failed()) return got;
+    appended = name;
+    return {};
+}
+
+// The run's folder, absolute; empty where the system would not say.
+std::string folder() {
+    std::unique_ptr<char, decltype(&std::free)> path(::getcwd(nullptr, 0), &std::free);
+    return path ? std::string(path.get()) : std::string();
+}
+
+}  // namespace
+
+int say(const char* text, std::size_t length) {
+    if (writeoutcome got = writeconsole(text, length); !got.ok()) return report(consolefailed(got));
     return exitok;
+}
+
+int run(warnings& warned, const char* recordname) {
+    recordfile record;
+    if (recordname != nullptr) {
+        if (int error = openrecord(record, recordname)) return report(recordfailed(recordname, error));
+    }
+    runrecord fields;
+    std::string appended;
+    const failure got = analyse(fields, appended, warned);
+    if (got.failed())
+        report(got);
+    else
+        warned.write();
+    if (recordname == nullptr) return got.status;
+
+    fields.folder = folder();
+    fields.status = got.status;
+    fields.flags = warned.flags();
+    fields.message = got.text;
+    if (int error = commitrecord(record, recordline(fields)))
+        return report(recordlost(recordname, error, got, appended));
+    return got.status;
 }
 
 }  // namespace pairstat

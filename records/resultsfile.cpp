@@ -201,6 +201,7 @@ appendoutcome appendline(resultsfile& results, const reportline& line, const loc
     appendoutcome out;
     if (!results.regular) {
         // A pipe or a character device: nothing to lock and nothing to cut back.
+        if (wait.writing) wait.writing();
         writeonce(results.fd, line.text, line.length, out);
         if (out.written > 0 && !out.ok()) out.left = leftfile::partline;
         return out;
@@ -220,6 +221,7 @@ appendoutcome appendline(resultsfile& results, const reportline& line, const loc
         text[0] = '\n';
         std::memcpy(text + 1, line.text, line.length);
         const char* first = out.lineend ? text : text + 1;
+        if (wait.writing) wait.writing();
         writeonce(results.fd, first, line.length + (out.lineend ? 1 : 0), out);
         if (out.ok() && retry([&] { return ::fdatasync(results.fd); }) != 0) {
             // The line may not be on the device (a full disk or quota on a

@@ -54,6 +54,8 @@ struct lockwait {
     // Told once, when the quiet wait has run out: the id of the process that
     // holds the lock, 0 where the system does not say (a network file system).
     std::function<void(long holder)> waiting;
+    // Told once the line is certain to be written, just before the write.
+    std::function<void()> writing;
 };
 
 // The step of an append that failed.
