@@ -247,6 +247,16 @@ void warnlineend(warnings& out, const std::string& name) {
     out.add("lineend", quoted(name) + ": its last line had no line end; one was put before this run's line");
 }
 
+void warndrift(warnings& out, double ut, double beta, int nconf, double change, double changeerror, double meanerr,
+               const std::string& name) {
+    out.add("drift", std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the " +
+                         std::to_string(nconf) + " values drift by " + twodigits(change) + " +- " +
+                         twodigits(changeerror) +
+                         " from the first to the last (a straight line through them), which the error " +
+                         twodigits(meanerr) + " in " + quoted(name) +
+                         " does not measure: look at the values in file order before using the line");
+}
+
 void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double dtau, double meanerr,
                     double corrected, const std::string& name) {
     char tautext[64];

@@ -84,6 +84,11 @@ std::string namechange(const nametext& written, long line);
 // The warning for a name that changed (CHANGE from namechange).
 void warnname(warnings& out, const std::string& name, const nametext& written, const std::string& change);
 void warnlineend(warnings& out, const std::string& name);
+// The NCONF values of the run at UT and BETA drift: a straight line through
+// them changes by CHANGE +- CHANGEERROR from the first to the last, which
+// the error MEANERR written to NAME does not measure.
+void warndrift(warnings& out, double ut, double beta, int nconf, double change, double changeerror, double meanerr,
+               const std::string& name);
 // The NCONF values of the run at UT and BETA are correlated in file order,
 // with the autocorrelation time TAU +- DTAU: the error MEANERR written to
 // NAME is too small, and CORRECTED allows for the correlation.

@@ -67,6 +67,7 @@ failure summarize(const double* pairvalues, int nconf, double ut, double beta, c
         record.tau = got.tau;
         record.dtau = got.dtau;
         record.corrected = meanerr * std::sqrt(std::max(1.0, got.tau));
+        if (got.drift) warndrift(warned, ut, beta, nconf, got.change, got.changeerror, meanerr, name);
         if (got.correlated)
             warncorrelated(warned, ut, beta, nconf, got.tau, got.dtau, meanerr, record.corrected, name);
     }
