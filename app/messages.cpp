@@ -22,9 +22,10 @@ void tostderr(const std::string& lines) {
     (void)ignored;
 }
 
-std::string quoted(const std::string& name) {
+// A name as messages show it, between apostrophes.
+std::string quoted(std::string_view name) {
     std::string text(1, '\'');
-    text += printable(name);
+    text += shown(name);
     return text += '\'';
 }
 
@@ -47,13 +48,8 @@ std::string whyshort(const writeoutcome& got) {
            (got.written == 1 ? "was" : "were") + " written (a full device, a disk quota or a file-size limit)";
 }
 
-// TEXT for a message, between quotation marks, cut after 60 bytes.
-std::string shown(std::string_view text) {
-    constexpr std::size_t most = 60;
-    std::string out(1, '"');
-    out += printable(text.substr(0, most), true);
-    return out += text.size() > most ? "...\"" : "\"";
-}
+// A value as messages show it, between quotation marks.
+std::string inquotes(std::string_view text) { return '"' + shown(text, true) + '"'; }
 
 // X with two significant digits: 0.0042, 0.10, 12, 1.5e-07.
 std::string twodigits(double x) {
@@ -81,15 +77,15 @@ int report(const failure& got) {
 }
 
 failure unknownoption(std::string_view option) {
-    return {exitusage, "unknown option " + quoted(std::string(option)) + "; " + usagehint()};
+    return {exitusage, "unknown option " + quoted(option) + "; " + usagehint()};
 }
 
 failure missingvalue(std::string_view option) {
-    return {exitusage, "the option " + quoted(std::string(option)) + " needs a file name; " + usagehint()};
+    return {exitusage, "the option " + quoted(option) + " needs a file name; " + usagehint()};
 }
 
 failure repeatedoption(std::string_view option) {
-    return {exitusage, "the option " + quoted(std::string(option)) + " is given twice; " + usagehint()};
+    return {exitusage, "the option " + quoted(option) + " is given twice; " + usagehint()};
 }
 
 void warnarguments(warnings& out, char* const* first, char* const* last) {
@@ -224,14 +220,14 @@ void warnings::write() {
 
 std::string namechange(const nametext& written, long line) {
     if (written.slash)
-        return at(controlfile, line) + "the results-file name ends at the slash after " + shown(written.written);
+        return at(controlfile, line) + "the results-file name ends at the slash after " + inquotes(written.written);
     std::string_view text = written.written;
     text = text.substr(0, text.find_last_not_of(' ') + 1);  // trailing blanks count for nothing
     if (text.size() <= namelength) return "";
     // A cut between the bytes of one UTF-8 character: the first byte left off
     // continues it (10xxxxxx).
     bool midcharacter = (static_cast<unsigned char>(text[namelength]) & 0xc0) == 0x80;
-    return at(controlfile, line) + "the results-file name " + shown(text) + " is cut to its first " +
+    return at(controlfile, line) + "the results-file name " + inquotes(text) + " is cut to its first " +
            std::to_string(namelength) + " characters" + (midcharacter ? ", inside a multi-byte character" : "");
 }
 
@@ -249,12 +245,11 @@ void warnlineend(warnings& out, const std::string& name) {
 
 void warndrift(warnings& out, double ut, double beta, int nconf, double change, double changeerror, double meanerr,
                const std::string& name) {
-    out.add("drift", std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the " +
-                         std::to_string(nconf) + " values drift by " + twodigits(change) + " +- " +
-                         twodigits(changeerror) +
-                         " from the first to the last (a straight line through them), which the error " +
-                         twodigits(meanerr) + " in " + quoted(name) +
-                         " does not measure: look at the values in file order before using the line");
+    out.add("drift",
+            std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the " +
+                std::to_string(nconf) + " values drift by " + twodigits(change) + " +- " + twodigits(changeerror) +
+                " from the first to the last (a straight line through them), which the error " + twodigits(meanerr) +
+                " in " + quoted(name) + " does not measure: look at the values in file order before using the line");
 }
 
 void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double dtau, double meanerr,

@@ -68,8 +68,7 @@ failure summarize(const double* pairvalues, int nconf, double ut, double beta, c
         record.dtau = got.dtau;
         record.corrected = meanerr * std::sqrt(std::max(1.0, got.tau));
         if (got.drift) warndrift(warned, ut, beta, nconf, got.change, got.changeerror, meanerr, name);
-        if (got.correlated)
-            warncorrelated(warned, ut, beta, nconf, got.tau, got.dtau, meanerr, record.corrected, name);
+        if (got.correlated) warncorrelated(warned, ut, beta, nconf, got.tau, got.dtau, meanerr, record.corrected, name);
     }
     return {};
 }
@@ -91,9 +90,9 @@ failure append(resultsfile& results, const std::string& name, const reportline& 
 // record being written, which must not be the results file.
 failure analyse(runrecord& record, std::string& appended, warnings& warned, recordfile* recordfile) {
     inputstream datastream;
-    if (int error = openinput(datastream, datafile)) return openinputfailed(datafile, error);
+    if (int error = datastream.open(datafile)) return openinputfailed(datafile, error);
     inputstream controlstream;
-    if (int error = openinput(controlstream, controlfile)) return openinputfailed(controlfile, error);
+    if (int error = controlstream.open(controlfile)) return openinputfailed(controlfile, error);
 
     char fname[namelength];
     std::memset(fname, ' ', namelength);
@@ -106,7 +105,7 @@ failure analyse(runrecord& record, std::string& appended, warnings& warned, reco
     std::string name(fname, namelength);
     name.erase(name.find_last_not_of(' ') + 1);
     if (name.empty()) return noname();
-    const std::string change = namechange(written, controlstream.requestline);
+    const std::string change = namechange(written, got.start);
     warnname(warned, name, written, change);
 
     // Opened before any data is read, so a new results file exists after every
@@ -136,17 +135,17 @@ failure analyse(runrecord& record, std::string& appended, warnings& warned, reco
     // pair's first record.
     for (int pair = 1;; ++pair) {
         if (pair > maxpairs) {
-            notes.beyond = nextvalueline(datastream);
+            notes.beyond = datastream.nextvalueline();
             break;
         }
         readoutcome first = readrecord(datastream, uscaled, betascaled, a, aux);
-        if (!notes.record(first, datastream, uscaled, betascaled)) {
+        if (!notes.record(first, uscaled, betascaled)) {
             if (first.status != readstatus::endofinput) return readfailed(datafile, first);
             break;
         }
         const long firstline = notes.last;
         readoutcome second = readrecord(datastream, uscaled, betascaled, b, aux);
-        if (!notes.record(second, datastream, uscaled, betascaled)) {
+        if (!notes.record(second, uscaled, betascaled)) {
             if (second.status != readstatus::endofinput) return readfailed(datafile, second);
             if (second.places == 0) notes.unpaired = firstline;
             break;

@@ -40,12 +40,12 @@ struct scannotes {
     // Notes a request's outcome and the fields it left; returns whether the
     // record is whole. Every record costs two comparisons until one differs:
     // this runs for every record, so it stays inline.
-    bool record(const readoutcome& got, const inputstream& in, double uscaled, double betascaled) {
+    bool record(const readoutcome& got, double uscaled, double betascaled) {
         if (got.status != readstatus::complete) {
-            if (got.status == readstatus::endofinput && got.places > 0) partial = last = in.requestline;
+            if (got.status == readstatus::endofinput && got.places > 0) partial = last = got.start;
             return false;
         }
-        last = in.requestline;
+        last = got.start;
         if (mixed == 0 && !(uscaled == firstuscaled && betascaled == firstbetascaled)) compare(uscaled, betascaled);
         return true;
     }
