@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
             // The file name follows "=" or stands as the next argument.
             const char* value = argument.size() > 8 ? argv[k] + 9 : k + 1 < argc ? argv[++k] : "";
             if (*value == '\0') return pairstat::report(pairstat::missingvalue("--record"));
+            if (record != nullptr) return pairstat::report(pairstat::repeatedoption("--record"));
             record = value;
         } else {
             return pairstat::report(pairstat::unknownoption(argument));

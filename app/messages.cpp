@@ -22,9 +22,10 @@ void tostderr(const std::string& lines) {
     (void)ignored;
 }
 
-std::string quoted(const std::string& name) {
+// A name as messages show it, between apostrophes.
+std::string quoted(std::string_view name) {
     std::string text(1, '\'');
-    text += printable(name);
+    text += shown(name);
     return text += '\'';
 }
 
@@ -47,13 +48,8 @@ std::string whyshort(const writeoutcome& got) {
            (got.written == 1 ? "was" : "were") + " written (a full device, a disk quota or a file-size limit)";
 }
 
-// TEXT for a message, between quotation marks, cut after 60 bytes.
-std::string shown(std::string_view text) {
-    constexpr std::size_t most = 60;
-    std::string out(1, '"');
-    out += printable(text.substr(0, most), true);
-    return out += text.size() > most ? "...\"" : "\"";
-}
+// A value as messages show it, between quotation marks.
+std::string inquotes(std::string_view text) { return '"' + shown(text, true) + '"'; }
 
 // X with two significant digits: 0.0042, 0.10, 12, 1.5e-07.
 std::string twodigits(double x) {
@@ -81,11 +77,15 @@ int report(const failure& got) {
 }
 
 failure unknownoption(std::string_view option) {
-    return {exitusage, "unknown option " + quoted(std::string(option)) + "; " + usagehint()};
+    return {exitusage, "unknown option " + quoted(option) + "; " + usagehint()};
 }
 
 failure missingvalue(std::string_view option) {
-    return {exitusage, "the option " + quoted(std::string(option)) + " needs a file name; " + usagehint()};
+    return {exitusage, "the option " + quoted(option) + " needs a file name; " + usagehint()};
+}
+
+failure repeatedoption(std::string_view option) {
+    return {exitusage, "the option " + quoted(option) + " is given twice; " + usagehint()};
 }
 
 void warnarguments(warnings& out, char* const* first, char* const* last) {
@@ -158,18 +158,32 @@ failure allocationfailed(std::size_t bytes) {
     return {exitnomemory, text};
 }
 
+namespace {
+
+std::string whyrecord(int error) {
+    return error == notregular  ? "not a regular file, so it is not replaced"
+           : error == notrecord ? "a file the run reads, or one that is not a record, so it is not replaced"
+                                : std::strerror(error);
+}
+
+}  // namespace
+
 failure recordfailed(const std::string& name, int error) {
-    return {exitcantcreate, "cannot write the record " + quoted(name) + ": " +
-                                (error == notregular  ? "not a regular file, so it is not replaced"
-                                 : error == notrecord ? "it holds something other than a record, so it is not replaced"
-                                                      : std::strerror(error)) +
-                                "; nothing was read or appended"};
+    return {exitcantcreate,
+            "cannot write the record " + quoted(name) + ": " + whyrecord(error) + "; nothing was read or appended"};
+}
+
+failure recordisresults(const std::string& name) {
+    return {exitcantcreate, "cannot write the record " + quoted(name) +
+                                ": it is the results file, so it is not replaced; nothing was "
+                                "appended"};
 }
 
 failure recordlost(const std::string& name, int error, const failure& run, const std::string& appended) {
-    return {run.failed() ? run.status : exitioerror,
-            "cannot write the record " + quoted(name) + ": " + std::strerror(error) +
-                (appended.empty() ? "; nothing was appended" : "; the run's line was appended to " + quoted(appended))};
+    const std::string lost = "cannot write the record " + quoted(name) + ": " + whyrecord(error);
+    if (run.failed()) return {run.status, run.text + "; and " + lost};
+    return {exitioerror, lost + (appended.empty() ? "; nothing was appended"
+                                                  : "; the run's line was appended to " + quoted(appended))};
 }
 
 void lockwaiting(warnings& out, const std::string& name, long holder) {
@@ -206,14 +220,14 @@ void warnings::write() {
 
 std::string namechange(const nametext& written, long line) {
     if (written.slash)
-        return at(controlfile, line) + "the results-file name ends at the slash after " + shown(written.written);
+        return at(controlfile, line) + "the results-file name ends at the slash after " + inquotes(written.written);
     std::string_view text = written.written;
     text = text.substr(0, text.find_last_not_of(' ') + 1);  // trailing blanks count for nothing
     if (text.size() <= namelength) return "";
     // A cut between the bytes of one UTF-8 character: the first byte left off
     // continues it (10xxxxxx).
     bool midcharacter = (static_cast<unsigned char>(text[namelength]) & 0xc0) == 0x80;
-    return at(controlfile, line) + "the results-file name " + shown(text) + " is cut to its first " +
+    return at(controlfile, line) + "the results-file name " + inquotes(text) + " is cut to its first " +
            std::to_string(namelength) + " characters" + (midcharacter ? ", inside a multi-byte character" : "");
 }
 
@@ -229,6 +243,15 @@ void warnlineend(warnings& out, const std::string& name) {
     out.add("lineend", quoted(name) + ": its last line had no line end; one was put before this run's line");
 }
 
+void warndrift(warnings& out, double ut, double beta, int nconf, double change, double changeerror, double meanerr,
+               const std::string& name) {
+    out.add("drift",
+            std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the " +
+                std::to_string(nconf) + " values drift by " + twodigits(change) + " +- " + twodigits(changeerror) +
+                " from the first to the last (a straight line through them), which the error " + twodigits(meanerr) +
+                " in " + quoted(name) + " does not measure: look at the values in file order before using the line");
+}
+
 void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double dtau, double meanerr,
                     double corrected, const std::string& name) {
     char tautext[64];
@@ -242,27 +265,6 @@ void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau
                 std::to_string(nconf) + " values in file order" +
                 (atleast ? "; fewer than 50 tau values make tau come out low" : "") +
                 "): quote the larger error, and see pairstat(1) on correlated values");
-}
-
-void scannotes::compare(double uscaled, double betascaled) {
-    // Both equal, or both NaN: the same U/t or beta.
-    auto agrees = [](double x, double y) { return x == y || (x != x && y != y); };
-    if (first == 0) {
-        first = last;
-        firstuscaled = uscaled;
-        firstbetascaled = betascaled;
-    } else if (!(agrees(uscaled, firstuscaled) && agrees(betascaled, firstbetascaled))) {
-        mixed = last;
-        mixeduscaled = uscaled;
-        mixedbetascaled = betascaled;
-    }
-}
-
-void scannotes::nonfinitepair(long firstline, double value, double b) {
-    nonfinite = firstline;
-    nonfinitesecond = last;
-    nonfinitenan = std::isnan(value);
-    nonfinitezerob = b == 0.0;
 }
 
 void warnscan(warnings& out, const scannotes& notes, int nconf, double ut, double beta, const std::string& name) {

@@ -24,17 +24,15 @@ namespace pairstat {
 
 namespace {
 
-// Holds off the signals that end a process (an interrupt from the terminal,
-// a scheduler's or timeout's TERM, a timer's ALRM) for the rest of the run.
-// Called once the results line is certain to be written: the run then
-// finishes its line and its record, and exits with its own status, rather
-// than leave a line in the file under a status that says it failed. A signal
-// that came meanwhile is let go with the process.
+// Holds off every signal sent to the run, for the rest of the run. Called
+// once the results line is certain to be written to a regular file: the run
+// then finishes its line and its record, and exits with its own status,
+// rather than leave a line in the file under a status that says it failed. A
+// signal sent meanwhile goes with the process; one that a fault raises (a
+// bad address, say) still ends it, as the system allows no other.
 void holdsignals() {
     sigset_t set;
-    sigemptyset(&set);
-    for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF})
-        sigaddset(&set, signal);
+    sigfillset(&set);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
@@ -69,8 +67,8 @@ failure summarize(const double* pairvalues, int nconf, double ut, double beta, c
         record.tau = got.tau;
         record.dtau = got.dtau;
         record.corrected = meanerr * std::sqrt(std::max(1.0, got.tau));
-        if (clearlycorrelated(got, nconf))
-            warncorrelated(warned, ut, beta, nconf, got.tau, got.dtau, meanerr, record.corrected, name);
+        if (got.drift) warndrift(warned, ut, beta, nconf, got.change, got.changeerror, meanerr, name);
+        if (got.correlated) warncorrelated(warned, ut, beta, nconf, got.tau, got.dtau, meanerr, record.corrected, name);
     }
     return {};
 }
@@ -88,12 +86,13 @@ failure append(resultsfile& results, const std::string& name, const reportline& 
 }
 
 // The run proper, noting in RECORD what it gets to, and in APPENDED the
-// results file it appended a line to.
-failure analyse(runrecord& record, std::string& appended, warnings& warned) {
+// results file it appended a line to. RECORDFILE, where not null, is the
+// record being written, which must not be the results file.
+failure analyse(runrecord& record, std::string& appended, warnings& warned, recordfile* recordfile) {
     inputstream datastream;
-    if (int error = openinput(datastream, datafile)) return openinputfailed(datafile, error);
+    if (int error = datastream.open(datafile)) return openinputfailed(datafile, error);
     inputstream controlstream;
-    if (int error = openinput(controlstream, controlfile)) return openinputfailed(controlfile, error);
+    if (int error = controlstream.open(controlfile)) return openinputfailed(controlfile, error);
 
     char fname[namelength];
     std::memset(fname, ' ', namelength);
@@ -106,13 +105,17 @@ failure analyse(runrecord& record, std::string& appended, warnings& warned) {
     std::string name(fname, namelength);
     name.erase(name.find_last_not_of(' ') + 1);
     if (name.empty()) return noname();
-    const std::string change = namechange(written, controlstream.requestline);
+    const std::string change = namechange(written, got.start);
     warnname(warned, name, written, change);
 
     // Opened before any data is read, so a new results file exists after every
     // run that gets this far, even one that appends nothing.
     resultsfile results;
     if (openoutcome opened = openresults(results, name.c_str()); !opened.ok()) return openfailed(name, opened, change);
+    if (recordfile != nullptr && isrecord(*recordfile, results.fd)) {
+        droprecord(*recordfile);
+        return recordisresults(recordfile->name);
+    }
 
     // a and b live as long as the run, like the other fields: a null value or a
     // slash in a record leaves what the variable held before, possibly from an
@@ -132,17 +135,17 @@ failure analyse(runrecord& record, std::string& appended, warnings& warned) {
     // pair's first record.
     for (int pair = 1;; ++pair) {
         if (pair > maxpairs) {
-            notes.beyond = nextvalueline(datastream);
+            notes.beyond = datastream.nextvalueline();
             break;
         }
         readoutcome first = readrecord(datastream, uscaled, betascaled, a, aux);
-        if (!notes.record(first, datastream, uscaled, betascaled)) {
+        if (!notes.record(first, uscaled, betascaled)) {
             if (first.status != readstatus::endofinput) return readfailed(datafile, first);
             break;
         }
         const long firstline = notes.last;
         readoutcome second = readrecord(datastream, uscaled, betascaled, b, aux);
-        if (!notes.record(second, datastream, uscaled, betascaled)) {
+        if (!notes.record(second, uscaled, betascaled)) {
             if (second.status != readstatus::endofinput) return readfailed(datafile, second);
             if (second.places == 0) notes.unpaired = firstline;
             break;
@@ -197,24 +200,32 @@ int say(const char* text, std::size_t length) {
 int run(warnings& warned, const char* recordname) {
     recordfile record;
     if (recordname != nullptr) {
-        if (int error = openrecord(record, recordname)) return report(recordfailed(recordname, error));
+        if (int error = openrecord(record, recordname, {datafile, controlfile}))
+            return report(recordfailed(recordname, error));
     }
     runrecord fields;
     std::string appended;
-    const failure got = analyse(fields, appended, warned);
-    if (got.failed())
-        report(got);
-    else
-        warned.write();
-    if (recordname == nullptr) return got.status;
-
-    fields.folder = folder();
-    fields.status = got.status;
-    fields.flags = warned.flags();
-    fields.message = got.text;
-    if (int error = commitrecord(record, recordline(fields)))
-        return report(recordlost(recordname, error, got, appended));
-    return got.status;
+    const failure got = analyse(fields, appended, warned, recordname != nullptr ? &record : nullptr);
+    if (got.failed()) {
+        // One diagnostic: the run's, with the record's where that fails too.
+        if (recordname != nullptr) {
+            fields.folder = folder();
+            fields.status = got.status;
+            fields.flags = warned.told();
+            fields.message = got.text;
+            if (int error = commitrecord(record, recordline(fields)))
+                return report(recordlost(recordname, error, got, appended));
+        }
+        return report(got);
+    }
+    warned.write();
+    if (recordname != nullptr) {
+        fields.folder = folder();
+        fields.flags = warned.told();
+        if (int error = commitrecord(record, recordline(fields)))
+            return report(recordlost(recordname, error, got, appended));
+    }
+    return exitok;
 }
 
 }  // namespace pairstat

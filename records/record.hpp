@@ -12,6 +12,7 @@
 // \xNN; other bytes stand as they are.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -47,13 +48,15 @@ std::string recordline(const runrecord& run);
 // control bytes (below 0x20, and 0x7f) as \xNN.
 std::string recordtext(std::string_view text);
 
-// A record being written: a new file beside the record's name, which takes
-// that name only once it is whole. Removed, if it never took it, when this
-// goes.
+// A record being written: a new file beside the record, which takes the
+// record's name only once it is whole. Removed, if it never took it, when
+// this goes.
 struct recordfile {
-    std::string name;  // the record's name, as given
-    std::string temp;  // the new file beside it, while it is being written
+    std::string name;  // the record: the name given, or the file a symbolic link there leads to
+    std::string temp;  // the new file's name beside it, once it has one
     int fd = -1;
+    bool unnamed = false;  // the new file has no name yet
+    bool dropped = false;  // given up: nothing is written
 
     recordfile() = default;
     recordfile(const recordfile&) = delete;
@@ -61,21 +64,31 @@ struct recordfile {
     ~recordfile();
 };
 
-// Why a record could not be started, beyond an errno: NAME is not a regular
-// file (a device, a folder, a pipe), or a file that does not begin with the
-// record's header (a data or results file named by mistake). A record
-// replaces only a record.
+// Why a record could not be started or written, beyond an errno: its name
+// stands for something other than a regular file (a device, a folder, a
+// pipe), or for a file that is not a record (a header and one line) or that
+// the run reads. A record replaces only a record.
 inline constexpr int notregular = -1;
 inline constexpr int notrecord = -2;
 
-// Starts the record NAME: creates the new file beside it (mode 0666 less the
-// umask), writes the header there, and removes the last run's record, so that
-// a run that does not finish leaves none. Returns 0, or why it could not.
-int openrecord(recordfile& record, const char* name);
+// Starts the record NAME, which must not name any of the files KEEP (the
+// run's inputs, whether they exist or not): removes the last run's record, so
+// that a run that does not finish leaves none, makes the new file beside it
+// (mode 0666 less the umask) and writes the header there. Returns 0, or why it
+// could not.
+int openrecord(recordfile& record, const char* name, std::initializer_list<const char*> keep);
+
+// Whether the record's name stands for the file open at FD (a results file
+// named as the record by mistake).
+bool isrecord(const recordfile& record, int fd);
+
+// Gives up the record: the new file is removed, and commitrecord then writes
+// nothing.
+void droprecord(recordfile& record);
 
 // Writes LINE after the header, flushes the file to the device and gives it
-// the record's name. Returns 0, or the errno of the step that failed; the new
-// file is then removed.
+// the record's name. Returns 0 (at once for a dropped record), or why it
+// could not; the new file is then removed.
 int commitrecord(recordfile& record, std::string_view line);
 
 }  // namespace pairstat

@@ -201,7 +201,6 @@ appendoutcome appendline(resultsfile& results, const reportline& line, const loc
     appendoutcome out;
     if (!results.regular) {
         // A pipe or a character device: nothing to lock and nothing to cut back.
-        if (wait.writing) wait.writing();
         writeonce(results.fd, line.text, line.length, out);
         if (out.written > 0 && !out.ok()) out.left = leftfile::partline;
         return out;

@@ -67,8 +67,10 @@ TEST(resultsfile, lockbound) {
 
     const reportline line = resultsline(4.0, 5.0, 0.625, 0.125);
     std::vector<long> told;
-    lockwait wait{std::chrono::milliseconds(50), std::chrono::milliseconds(300),
-                  [&told](long holder) { told.push_back(holder); }, {}};
+    lockwait wait{std::chrono::milliseconds(50),
+                  std::chrono::milliseconds(300),
+                  [&told](long holder) { told.push_back(holder); },
+                  {}};
     auto start = std::chrono::steady_clock::now();
     appendoutcome got = appendline(results, line, wait);
     EXPECT_GE(std::chrono::steady_clock::now() - start, wait.bound);

@@ -27,7 +27,7 @@ trap 'exit 143' TERM
 trap 'exit 130' INT HUP
 
 for f in "$case"/*; do
-  case ${f##*/} in expect.* | run | args) ;; *) cp -R "$f" "$work/" ;; esac
+  case ${f##*/} in expect.* | run | args | about) ;; *) cp -RL "$f" "$work/" ;; esac
 done
 set --
 [ ! -f "$case/args" ] || while IFS= read -r arg; do set -- "$@" "$arg"; done <"$case/args"
