@@ -5,7 +5,7 @@
 #   pairstat-scan table */ | gnuplot -c plot.gp - PLOT.png
 #
 # A bar is the run's corrected error, or its standard error where the run is
-# too short to estimate the correlation (under 50 values); a run of one
+# too short to estimate the correlation (under 20 values); a run of one
 # accepted pair has no error and is drawn without a bar. Runs that failed, left
 # no record, or have no finite U/t, beta or mean are left out, and the title
 # says how many. Points are joined in the table's order, which is by beta
