@@ -6,7 +6,8 @@
 # CASE is a folder. Its files are copied into an empty working folder, except:
 #   args            the run's arguments, one a line
 #   run             a shell script run there in place of plain "$PAIRSTAT"
-#                   (for runs that need a limit, a device or several processes);
+#                   (for runs that need a limit, a device or several processes,
+#                   and for scans, which call "$PAIRSTATSCAN");
 #                   its status 77 means it can't set the run up here: skipped
 #   expect.status   the exit status (absent: 0)
 #   expect.console  what the run writes to standard output (absent: nothing)
