@@ -115,8 +115,9 @@ bool sameentry(const std::string& a, const std::string& b) {
            ast.st_dev == bst.st_dev && ast.st_ino == bst.st_ino;
 }
 
-// Whether the file NAME is a record and nothing more: the header and one line.
-// Returns 0, notrecord, or the errno of a failed read.
+// Whether the file NAME is a record and nothing more, the header and one
+// line, or empty (what a crash can leave of a record, which holds nothing to
+// lose). Returns 0, notrecord, or the errno of a failed read.
 int holdsrecord(const char* name) {
     const int fd = retry([&] { return ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK); });
     if (fd < 0) return errno;
@@ -131,8 +132,8 @@ int holdsrecord(const char* name) {
     ::close(fd);
     if (error != 0) return error;
     text.resize(got);
-    const bool record = got <= most && text.starts_with(recordheader) && text.ends_with('\n') &&
-                        std::count(text.begin(), text.end(), '\n') == 2;
+    const bool record = got == 0 || (got <= most && text.starts_with(recordheader) && text.ends_with('\n') &&
+                                     std::count(text.begin(), text.end(), '\n') == 2);
     return record ? 0 : notrecord;
 }
 
@@ -223,9 +224,9 @@ int commitrecord(recordfile& record, std::string_view line) {
     if (record.dropped) return 0;
     writeoutcome wrote = writeall(record.fd, line.data(), line.size());
     if (!wrote.ok()) return wrote.error != 0 ? wrote.error : ENOSPC;
-    // On the device before it takes the name: a crash then leaves the last
-    // record whole, or none, never an empty file under the name.
-    if (retry([&] { return ::fdatasync(record.fd); }) != 0) return errno;
+    // Not flushed to the device, unlike the results line: a flush would make
+    // a scan's runs half as slow again, and a crash of the machine that leaves
+    // the record empty or gone only makes the run count as not finished.
     if (record.unnamed) {
         if (int error = givename(record)) return error;
     }

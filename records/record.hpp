@@ -66,8 +66,8 @@ struct recordfile {
 
 // Why a record could not be started or written, beyond an errno: its name
 // stands for something other than a regular file (a device, a folder, a
-// pipe), or for a file that is not a record (a header and one line) or that
-// the run reads. A record replaces only a record.
+// pipe), or for a file that is not a record (a header and one line, or
+// empty) or that the run reads. A record replaces only a record.
 inline constexpr int notregular = -1;
 inline constexpr int notrecord = -2;
 
@@ -86,8 +86,7 @@ bool isrecord(const recordfile& record, int fd);
 // nothing.
 void droprecord(recordfile& record);
 
-// Writes LINE after the header, flushes the file to the device and gives it
-// the record's name. Returns 0 (at once for a dropped record), or why it
+// Writes LINE after the header and gives the file the record's name. Returns 0 (at once for a dropped record), or why it
 // could not; the new file is then removed.
 int commitrecord(recordfile& record, std::string_view line);
 
