@@ -1,6 +1,6 @@
-// The process entry: answers -h/--help and -V/--version, refuses any other
-// option, warns that other arguments are ignored, runs, and returns the run's
-// status.
+// The process entry: answers -h/--help and -V/--version, takes --record FILE,
+// refuses any other option, warns that other arguments are ignored, runs, and
+// returns the run's status.
 #include <csignal>
 #include <new>
 #include <string_view>
@@ -14,11 +14,13 @@
 namespace {
 
 constexpr char usage[] =
-    "Usage: pairstat [-h | --help] [-V | --version]\n"
+    "Usage: pairstat [-h | --help] [-V | --version] [--record FILE]\n"
     "Reads the pairs of records in ttteste.dat in the current folder, prints how\n"
     "many pairs were accepted and the mean and standard deviation of 1 - a/b over\n"
-    "them, and appends one line (U/t, beta, mean, standard error) to the results\n"
-    "file named in fname.dat. It takes no other arguments. See pairstat(1).\n";
+    "them, and appends one line to the results file named in fname.dat: U/t,\n"
+    "beta, the mean and its standard error (with one pair accepted: its value and\n"
+    "the fourth field read last). With --record, writes the run's record to FILE\n"
+    "(a header and one line of tab-separated fields). See pairstat(1).\n";
 constexpr char version[] = "pairstat " PAIRSTAT_VERSION "\n";
 
 }  // namespace
@@ -38,6 +40,7 @@ int main(int argc, char** argv) {
     // first that answers or is refused decides, before any file is opened.
     // Every other argument is ignored, with a warning.
     bool options = true;
+    const char* record = nullptr;
     int ignored = 0;  // the arguments ignored, gathered at the front of argv
     for (int k = 1; k < argc; ++k) {
         std::string_view argument = argv[k];
@@ -49,13 +52,20 @@ int main(int argc, char** argv) {
             return pairstat::say(usage, sizeof usage - 1);
         } else if (argument == "-V" || argument == "--version") {
             return pairstat::say(version, sizeof version - 1);
+        } else if (argument == "--record" || argument.starts_with("--record=")) {
+            // The file name follows "=" or stands as the next argument.
+            const char* value = argument.size() > 8 ? argv[k] + 9 : k + 1 < argc ? argv[++k] : "";
+            if (*value == '\0') return pairstat::report(pairstat::missingvalue("--record"));
+            if (record != nullptr) return pairstat::report(pairstat::repeatedoption("--record"));
+            record = value;
         } else {
-            return pairstat::unknownoption(argument);
+            return pairstat::report(pairstat::unknownoption(argument));
         }
     }
-    if (ignored > 0) pairstat::warnarguments(argv + 1, argv + 1 + ignored);
+    pairstat::warnings warned;
+    if (ignored > 0) pairstat::warnarguments(warned, argv + 1, argv + 1 + ignored);
     try {
-        return pairstat::run();
+        return pairstat::run(warned, record);
     } catch (const std::bad_alloc&) {
         // Too little memory for the reader's block or a diagnostic's text.
         static const char text[] = "pairstat: out of memory\n";

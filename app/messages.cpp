@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/run.hpp"
 #include "records/number.hpp"
+#include "records/record.hpp"
 
 namespace pairstat {
 
@@ -23,9 +23,10 @@ void tostderr(const std::string& lines) {
     (void)ignored;
 }
 
-std::string quoted(const std::string& name) {
+// A name as messages show it, between apostrophes.
+std::string quoted(std::string_view name) {
     std::string text(1, '\'');
-    text += printable(name);
+    text += shown(name);
     return text += '\'';
 }
 
@@ -48,13 +49,8 @@ std::string whyshort(const writeoutcome& got) {
            (got.written == 1 ? "was" : "were") + " written (a full device, a disk quota or a file-size limit)";
 }
 
-// TEXT for a message, between quotation marks, cut after 60 bytes.
-std::string shown(std::string_view text) {
-    constexpr std::size_t most = 60;
-    std::string out(1, '"');
-    out += printable(text.substr(0, most), true);
-    return out += text.size() > most ? "...\"" : "\"";
-}
+// A value as messages show it, between quotation marks.
+std::string inquotes(std::string_view text) { return '"' + shown(text, true) + '"'; }
 
 // X with two significant digits: 0.0042, 0.10, 12, 1.5e-07.
 std::string twodigits(double x) {
@@ -69,55 +65,54 @@ std::string utandbeta(double uscaled, double betascaled) {
     return "U/t " + number(uscaled / 10.0) + " and beta " + number(betascaled / 10.0);
 }
 
-// A warning that can't wait for the run's end: written at once.
-void warnnow(const std::string& text) {
-    warnings now;
-    now.add(text);
-    now.write();
+std::string usagehint() {
+    return std::string("usage: pairstat [-h | --help] [-V | --version] [--record FILE], in the folder of ") + datafile +
+           " and " + controlfile;
 }
 
 }  // namespace
 
-int fail(int status, const std::string& text) {
-    tostderr("pairstat: " + text + "\n");
-    return status;
+int report(const failure& got) {
+    tostderr("pairstat: " + got.text + "\n");
+    return got.status;
 }
 
-int unknownoption(std::string_view option) {
-    return fail(exitusage, "unknown option " + quoted(std::string(option)) +
-                               "; usage: pairstat [-h | --help] [-V | --version], in the folder of " + datafile +
-                               " and " + controlfile);
+failure unknownoption(std::string_view option) {
+    return {exitusage, "unknown option " + quoted(option) + "; " + usagehint()};
 }
 
-void warnarguments(char* const* first, char* const* last) {
-    // The first few are shown, each cut after 40 bytes as a value is, and the
-    // rest counted: a long list or a huge argument still makes a line to read.
+failure missingvalue(std::string_view option) {
+    return {exitusage, "the option " + quoted(option) + " needs a file name; " + usagehint()};
+}
+
+failure repeatedoption(std::string_view option) {
+    return {exitusage, "the option " + quoted(option) + " is given twice; " + usagehint()};
+}
+
+void warnarguments(warnings& out, char* const* first, char* const* last) {
+    // The first few are shown, each cut as a name is, and the rest counted:
+    // a thousand arguments still make a line to read.
     constexpr long most = 5;
-    constexpr std::size_t longest = 40;
     const long count = last - first;
     std::string listed;
-    for (long k = 0; k < std::min(count, most); ++k) {
-        std::string_view argument = first[k];
-        listed += (k == 0 ? "'" : ", '") + printable(argument.substr(0, longest)) +
-                  (argument.size() > longest ? "...'" : "'");
-    }
+    for (long k = 0; k < std::min(count, most); ++k) listed += (k == 0 ? "" : ", ") + quoted(first[k]);
     std::string counted = count == 1 ? "the argument " : "the arguments ";
     if (count > most) {
         counted = "the " + std::to_string(count) + " arguments ";
         listed += " and " + std::to_string(count - most) + " more";
     }
-    warnnow(counted + listed + (count == 1 ? " is" : " are") +
-            " ignored: pairstat takes no arguments and runs in the current folder; to run in another folder, "
-            "change to it first");
+    out.now("arguments", counted + listed + (count == 1 ? " is" : " are") +
+                             " ignored: pairstat takes no arguments and runs in the current folder; to run in "
+                             "another folder, change to it first");
 }
 
-int openinputfailed(const char* file, int error) {
-    return fail(exitnoinput, "cannot open " + quoted(file) + " for reading: " + std::strerror(error));
+failure openinputfailed(const char* file, int error) {
+    return {exitnoinput, "cannot open " + quoted(file) + " for reading: " + std::strerror(error)};
 }
 
-int readfailed(const char* file, const readoutcome& got) {
+failure readfailed(const char* file, const readoutcome& got) {
     if (got.status == readstatus::readerror)
-        return fail(exitioerror, "cannot read " + quoted(file) + ": " + std::strerror(got.error));
+        return {exitioerror, "cannot read " + quoted(file) + ": " + std::strerror(got.error)};
     // Only the end of the file leaves nothing to show.
     std::string found = got.found[0] == '\0' ? "end of file" : std::string("\"") + got.found + "\"";
     std::string text = std::string(file) + ":" + std::to_string(got.line) + ":" + std::to_string(got.column) +
@@ -127,34 +122,34 @@ int readfailed(const char* file, const readoutcome& got) {
     if (std::strcmp(file, datafile) == 0 &&
         (lead == '#' || (lead >= 'A' && lead <= 'Z') || (lead >= 'a' && lead <= 'z')))
         text += "; the data file takes no header or comment lines";
-    return fail(exitbaddata, text);
+    return {exitbaddata, text};
 }
 
-int noname() {
-    return fail(exitbaddata, std::string(controlfile) + ": expected a results-file name, found an empty one");
+failure noname() {
+    return {exitbaddata, std::string(controlfile) + ": expected a results-file name, found an empty one"};
 }
 
-int consolefailed(const writeoutcome& got) {
-    return fail(exitioerror, "cannot write to standard output: " + whyshort(got));
+failure consolefailed(const writeoutcome& got) {
+    return {exitioerror, "cannot write to standard output: " + whyshort(got)};
 }
 
-int openfailed(const std::string& name, const openoutcome& got, const std::string& note) {
+failure openfailed(const std::string& name, const openoutcome& got, const std::string& note) {
     std::string why = got.refused ? std::string(got.type == S_IFBLK ? "a block device" : "a special file") +
                                         ", not a regular file, a pipe or a character device"
                       : got.error == ENXIO && got.type == S_IFIFO  ? "a pipe that no process reads"
                       : got.error == ENXIO && got.type == S_IFSOCK ? "a socket, not a file"
                                                                    : std::strerror(got.error);
-    return fail(exitcantcreate,
-                "cannot open " + quoted(name) + " for appending: " + why + (note.empty() ? "" : " (" + note + ")"));
+    return {exitcantcreate,
+            "cannot open " + quoted(name) + " for appending: " + why + (note.empty() ? "" : " (" + note + ")")};
 }
 
-int appendfailed(const std::string& name, const appendoutcome& got) {
+failure appendfailed(const std::string& name, const appendoutcome& got) {
     if (got.failed == appendstep::lock && got.error == 0)
-        return fail(exittempfail, "cannot lock " + quoted(name) + ": still locked by " + holdertext(got.holder) +
-                                      " after " + std::to_string(lockbound.count()) +
-                                      " minutes; nothing was appended, run again later");
+        return {exittempfail, "cannot lock " + quoted(name) + ": still locked by " + holdertext(got.holder) +
+                                  " after " + std::to_string(lockbound.count()) +
+                                  " minutes; nothing was appended, run again later"};
     if (got.failed == appendstep::lock)
-        return fail(exitioerror, "cannot lock " + quoted(name) + ": " + std::strerror(got.error));
+        return {exitioerror, "cannot lock " + quoted(name) + ": " + std::strerror(got.error)};
     std::string why =
         got.failed == appendstep::write ? whyshort({got.error, got.written, got.asked}) : std::strerror(got.error);
     std::string state = got.left == leftfile::partline ? "; it may now end with part of a line"
@@ -162,126 +157,168 @@ int appendfailed(const std::string& name, const appendoutcome& got) {
                             ? "; another process changed its length meanwhile, so it was left as it is and may "
                               "hold part of this run's line"
                             : "";
-    return fail(exitioerror, "cannot append to " + quoted(name) + ": " + why + state);
+    return {exitioerror, "cannot append to " + quoted(name) + ": " + why + state};
 }
 
-int allocationfailed(std::size_t bytes) {
+failure allocationfailed(std::size_t bytes) {
     char text[64];
     std::snprintf(text, sizeof text, "Error allocating %lu bytes", static_cast<unsigned long>(bytes));
-    return fail(exitnomemory, text);
+    return {exitnomemory, text};
 }
 
-void lockwaiting(const std::string& name, long holder) {
-    warnnow("waiting for the lock on " + quoted(name) + ", held by " + holdertext(holder) + ", for " +
-            std::to_string(lockquiet.count()) + " s so far; giving up after " + std::to_string(lockbound.count()) +
-            " minutes");
+namespace {
+
+std::string whyrecord(int error) {
+    return error == notregular  ? "not a regular file, so it is not replaced"
+           : error == notrecord ? "a file the run reads, or one that is not a record, so it is not replaced"
+                                : std::strerror(error);
 }
 
-void warnings::add(const std::string& text) { lines += "pairstat: warning: " + text + "\n"; }
+}  // namespace
 
-void warnings::write() const { tostderr(lines); }
+failure recordfailed(const std::string& name, int error) {
+    return {exitcantcreate,
+            "cannot write the record " + quoted(name) + ": " + whyrecord(error) + "; nothing was read or appended"};
+}
+
+failure recordisresults(const std::string& name) {
+    return {exitcantcreate, "cannot write the record " + quoted(name) +
+                                ": it is the results file, so it is not replaced; nothing was "
+                                "appended"};
+}
+
+failure recordlost(const std::string& name, int error, const failure& run, const std::string& appended) {
+    const std::string lost = "cannot write the record " + quoted(name) + ": " + whyrecord(error);
+    if (run.failed()) return {run.status, run.text + "; and " + lost};
+    return {exitioerror, lost + (appended.empty() ? "; nothing was appended"
+                                                  : "; the run's line was appended to " + quoted(appended))};
+}
+
+void lockwaiting(warnings& out, const std::string& name, long holder) {
+    out.now("lockwait", "waiting for the lock on " + quoted(name) + ", held by " + holdertext(holder) + ", for " +
+                            std::to_string(lockquiet.count()) + " s so far; giving up after " +
+                            std::to_string(lockbound.count()) + " minutes");
+}
+
+namespace {
+
+void addflag(std::string& flags, const char* flag) {
+    if (!flags.empty()) flags += ',';
+    flags += flag;
+}
+
+}  // namespace
+
+void warnings::add(const char* flag, const std::string& text) {
+    lines += "pairstat: warning: " + text + "\n";
+    addflag(gathered, flag);
+}
+
+void warnings::now(const char* flag, const std::string& text) {
+    tostderr("pairstat: warning: " + text + "\n");
+    addflag(written, flag);
+}
+
+void warnings::write() {
+    tostderr(lines);
+    if (!gathered.empty()) addflag(written, gathered.c_str());
+    lines.clear();
+    gathered.clear();
+}
 
 std::string namechange(const nametext& written, long line) {
     if (written.slash)
-        return at(controlfile, line) + "the results-file name ends at the slash after " + shown(written.written);
+        return at(controlfile, line) + "the results-file name ends at the slash after " + inquotes(written.written);
     std::string_view text = written.written;
     text = text.substr(0, text.find_last_not_of(' ') + 1);  // trailing blanks count for nothing
     if (text.size() <= namelength) return "";
     // A cut between the bytes of one UTF-8 character: the first byte left off
     // continues it (10xxxxxx).
     bool midcharacter = (static_cast<unsigned char>(text[namelength]) & 0xc0) == 0x80;
-    return at(controlfile, line) + "the results-file name " + shown(text) + " is cut to its first " +
+    return at(controlfile, line) + "the results-file name " + inquotes(text) + " is cut to its first " +
            std::to_string(namelength) + " characters" + (midcharacter ? ", inside a multi-byte character" : "");
 }
 
 void warnname(warnings& out, const std::string& name, const nametext& written, const std::string& change) {
     if (change.empty()) return;
-    out.add(change + ", so the line goes to " + quoted(name) +
-            (written.slash ? "; put a name that holds a slash in quotes ('out/res.dat')"
-                           : "; use a name of at most " + std::to_string(namelength) +
-                                 " characters, or a symbolic link to reach a deeper folder"));
+    out.add("namecut", change + ", so the line goes to " + quoted(name) +
+                           (written.slash ? "; put a name that holds a slash in quotes ('out/res.dat')"
+                                          : "; use a name of at most " + std::to_string(namelength) +
+                                                " characters, or a symbolic link to reach a deeper folder"));
 }
 
 void warnlineend(warnings& out, const std::string& name) {
-    out.add(quoted(name) + ": its last line had no line end; one was put before this run's line");
+    out.add("lineend", quoted(name) + ": its last line had no line end; one was put before this run's line");
 }
 
-void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double meanerr,
-                    const std::string& name) {
-    char tautext[32];
-    std::snprintf(tautext, sizeof tautext, "%.1f", tau);
+void warndrift(warnings& out, double ut, double beta, int nconf, double change, double changeerror, double meanerr,
+               const std::string& name) {
+    out.add("drift",
+            std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the " +
+                std::to_string(nconf) + " values drift by " + twodigits(change) + " +- " + twodigits(changeerror) +
+                " from the first to the last (a straight line through them), which the error " + twodigits(meanerr) +
+                " in " + quoted(name) + " does not measure: look at the values in file order before using the line");
+}
+
+void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double dtau, double meanerr,
+                    double corrected, const std::string& name) {
+    char tautext[64];
+    std::snprintf(tautext, sizeof tautext, "%.1f +- %.1f", tau, dtau);
     // A run shorter than about 50 tau gives an estimate that comes out low.
-    const bool short_ = nconf < 50.0 * tau;
-    const char* bound = short_ ? "at least " : "about ";
-    out.add(std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the " +
-            std::to_string(nconf) + " values are correlated in file order (tau " + tautext +
-            ", counting 1 for independent values), or the values drift: leave out the start of the run if it "
-            "was not thermalised; " +
-            (short_ ? "the run holds fewer than 50 tau values, too few to trust the correction, so " : "") +
-            "the error " + twodigits(meanerr) + " in " + quoted(name) + " is " + bound + twodigits(std::sqrt(tau)) +
-            " times too small, and allowing for the correlation gives " + bound + twodigits(meanerr * std::sqrt(tau)));
+    const bool atleast = nconf < 50.0 * tau;
+    out.add(atleast ? "correlated,short" : "correlated",
+            std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the error " +
+                twodigits(meanerr) + " in " + quoted(name) + " is " + (atleast ? "at least " : "about ") +
+                twodigits(corrected) + " allowing for correlation (tau " + tautext + " over the " +
+                std::to_string(nconf) + " values in file order" +
+                (atleast ? "; fewer than 50 tau values make tau come out low" : "") +
+                "): quote the larger error, and see pairstat(1) on correlated values");
 }
 
-void scannotes::compare(double uscaled, double betascaled) {
-    // Both equal, or both NaN: the same U/t or beta.
-    auto agrees = [](double x, double y) { return x == y || (x != x && y != y); };
-    if (first == 0) {
-        first = last;
-        firstuscaled = uscaled;
-        firstbetascaled = betascaled;
-    } else if (!(agrees(uscaled, firstuscaled) && agrees(betascaled, firstbetascaled))) {
-        mixed = last;
-        mixeduscaled = uscaled;
-        mixedbetascaled = betascaled;
-    }
-}
-
-void scannotes::nonfinitepair(long firstline, double value, double b) {
-    nonfinite = firstline;
-    nonfinitesecond = last;
-    nonfinitenan = std::isnan(value);
-    nonfinitezerob = b == 0.0;
-}
-
-void warnscan(warnings& out, const scannotes& notes, int nconf, const std::string& name) {
+void warnscan(warnings& out, const scannotes& notes, int nconf, double ut, double beta, const std::string& name) {
     if (notes.partial != 0)
-        out.add(at(datafile, notes.partial) +
-                "the file ends part-way through this record; the report's U/t and beta are the values "
-                "read last, from this record where it has them" +
-                (nconf == 1 ? ", and so is the results line's fourth value" : ""));
+        out.add("cut", at(datafile, notes.partial) +
+                           "the file ends part-way through this record, so the report gives U/t " + number(ut) +
+                           " and beta " + number(beta) + ", the values read last (from this record where it has them)" +
+                           (notes.first != 0 ? ", where the record at line " + std::to_string(notes.first) + " has " +
+                                                   utandbeta(notes.firstuscaled, notes.firstbetascaled)
+                                             : "") +
+                           (nconf == 1 ? "; the results line's fourth value is read last too" : ""));
     if (notes.unpaired != 0)
-        out.add(at(datafile, notes.unpaired) +
-                "this record has no partner: it is not counted, but the report's U/t and beta" +
-                (nconf == 1 ? " and the results line's fourth value" : "") + " come from it");
+        out.add("unpaired", at(datafile, notes.unpaired) +
+                                "this record has no partner: it is not counted, but the report's U/t and beta" +
+                                (nconf == 1 ? " and the results line's fourth value" : "") + " come from it");
     if (notes.mixed != 0)
-        out.add(at(datafile, notes.mixed) + "this record has " + utandbeta(notes.mixeduscaled, notes.mixedbetascaled) +
-                ", where the record at line " + std::to_string(notes.first) + " has " +
-                utandbeta(notes.firstuscaled, notes.firstbetascaled) +
-                ": the mean mixes values taken at both, and the report gives the U/t and beta of the "
-                "record read last");
+        out.add("mixed", at(datafile, notes.mixed) + "this record has " +
+                             utandbeta(notes.mixeduscaled, notes.mixedbetascaled) + ", where the record at line " +
+                             std::to_string(notes.first) + " has " +
+                             utandbeta(notes.firstuscaled, notes.firstbetascaled) +
+                             ": the mean mixes values taken at both, and the report gives the U/t and beta of the "
+                             "record read last");
     if (notes.beyond != 0)
-        out.add(at(datafile, notes.beyond) + "only the first " + std::to_string(maxpairs) +
-                " pairs are used; the file goes on at this line, and the rest is not read");
+        out.add("pastlimit", at(datafile, notes.beyond) + "only the first " + std::to_string(maxpairs) +
+                                 " pairs are used; the file goes on at this line, and the rest is not read");
     if (notes.nonfinite != 0)
-        out.add(at(datafile, notes.nonfinite) + "the pair at lines " + std::to_string(notes.nonfinite) + " and " +
-                std::to_string(notes.nonfinitesecond) + " gives " +
-                (notes.nonfinitenan     ? "an undefined value (NaN)"
-                 : notes.nonfinitezerob ? "an infinite value (b is zero)"
-                                        : "an infinite value (a or a/b is infinite)") +
-                (notes.nonfinitepairs > 1
-                     ? ", one of " + std::to_string(notes.nonfinitepairs) + " pairs that give such values"
-                     : "") +
-                "; the run's results are infinite or undefined, and plots leave such a line out");
+        out.add("nonfinite", at(datafile, notes.nonfinite) + "the pair at lines " + std::to_string(notes.nonfinite) +
+                                 " and " + std::to_string(notes.nonfinitesecond) + " gives " +
+                                 (notes.nonfinitenan     ? "an undefined value (NaN)"
+                                  : notes.nonfinitezerob ? "an infinite value (b is zero)"
+                                                         : "an infinite value (a or a/b is infinite)") +
+                                 (notes.nonfinitepairs > 1 ? ", one of " + std::to_string(notes.nonfinitepairs) +
+                                                                 " pairs that give such values"
+                                                           : "") +
+                                 "; the run's results are infinite or undefined, and plots leave such a line out");
     if (nconf == 0) {
         const char* why = notes.last == 0    ? "the file holds no record"
                           : notes.pairs == 0 ? "the file holds no whole pair"
                                              : "every pair's a, the third field of its first "
                                                "record, is zero or NaN";
-        out.add(std::string(datafile) + ": no pair was accepted (" + why + "), so nothing was appended to " +
-                quoted(name));
+        out.add("noneaccepted", std::string(datafile) + ": no pair was accepted (" + why +
+                                    "), so nothing was appended to " + quoted(name));
     } else if (nconf == 1) {
-        out.add(at(datafile, notes.accepted) + "only this pair was accepted: the fourth column of its line in " +
-                quoted(name) + " is the fourth field read last, not an error");
+        out.add("onepair", at(datafile, notes.accepted) +
+                               "only this pair was accepted: the fourth column of its line in " + quoted(name) +
+                               " is the fourth field read last, not an error");
     }
 }
 

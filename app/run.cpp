@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
+#include <unistd.h>
+
 #include "app/messages.hpp"
 #include "records/reader.hpp"
+#include "records/record.hpp"
 #include "records/report.hpp"
 #include "records/resultsfile.hpp"
 #include "stats/autocorrelation.hpp"
@@ -19,11 +24,23 @@ namespace pairstat {
 
 namespace {
 
+// Holds off every signal sent to the run, for the rest of the run. Called
+// once the results line is certain to be written to a regular file: the run
+// then finishes its line and its record, and exits with its own status,
+// rather than leave a line in the file under a status that says it failed. A
+// signal sent meanwhile goes with the process; one that a fault raises (a
+// bad address, say) still ends it, as the system allows no other.
+void holdsignals() {
+    sigset_t set;
+    sigfillset(&set);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 // The multi-sample summary: the mean and spread of the NCONF accepted values.
-// Writes the mean line, sets LINE to the results line for the file NAME, and
-// warns when the values are clearly correlated; returns the status.
-int summarize(const double* pairvalues, int nconf, double ut, double beta, const std::string& name, reportline& line,
-              warnings& warned) {
+// Writes the mean line, sets LINE to the results line for the file NAME, notes
+// the numbers in RECORD, and warns when the values are clearly correlated.
+failure summarize(const double* pairvalues, int nconf, double ut, double beta, const std::string& name,
+                  reportline& line, runrecord& record, warnings& warned) {
     const std::size_t count = static_cast<std::size_t>(nconf);
     std::unique_ptr<double[]> data(new (std::nothrow) double[count]);
     if (!data) return allocationfailed(sizeof(double) * count);
@@ -36,38 +53,46 @@ int summarize(const double* pairvalues, int nconf, double ut, double beta, const
 
     double meanerr = stddev / std::sqrt(static_cast<double>(nconf));
     line = resultsline(ut, beta, mean, meanerr);
+    record.hasmean = record.haserror = true;
+    record.mean = mean;
+    record.error = meanerr;
 
     // The error assumes independent values; values correlated in file order
-    // make it too small by about the square root of their autocorrelation time.
+    // make it too small by about the square root of their autocorrelation
+    // time. An estimate below 1 on independent values is noise, so the
+    // corrected error is never below the error.
     autocorrelation got;
-    if (estimatetau({data.get(), count}, got) && clearlycorrelated(got, nconf))
-        warncorrelated(warned, ut, beta, nconf, got.tau, meanerr, name);
-    return exitok;
+    if (estimatetau({data.get(), count}, got)) {
+        record.estimated = true;
+        record.tau = got.tau;
+        record.dtau = got.dtau;
+        record.corrected = meanerr * std::sqrt(std::max(1.0, got.tau));
+        if (got.drift) warndrift(warned, ut, beta, nconf, got.change, got.changeerror, meanerr, name);
+        if (got.correlated) warncorrelated(warned, ut, beta, nconf, got.tau, got.dtau, meanerr, record.corrected, name);
+    }
+    return {};
 }
 
 // Appends LINE to the results file NAME, telling at once when the lock keeps
 // it waiting.
-int append(resultsfile& results, const std::string& name, const reportline& line, warnings& warned) {
+failure append(resultsfile& results, const std::string& name, const reportline& line, warnings& warned) {
     lockwait wait;
-    wait.waiting = [&name](long holder) { lockwaiting(name, holder); };
+    wait.waiting = [&](long holder) { lockwaiting(warned, name, holder); };
+    wait.writing = holdsignals;
     appendoutcome got = appendline(results, line, wait);
     if (!got.ok()) return appendfailed(name, got);
     if (got.lineend) warnlineend(warned, name);
-    return exitok;
+    return {};
 }
 
-}  // namespace
-
-int say(const char* text, std::size_t length) {
-    if (writeoutcome got = writeconsole(text, length); !got.ok()) return consolefailed(got);
-    return exitok;
-}
-
-int run() {
+// The run proper, noting in RECORD what it gets to, and in APPENDED the
+// results file it appended a line to. RECORDFILE, where not null, is the
+// record being written, which must not be the results file.
+failure analyse(runrecord& record, std::string& appended, warnings& warned, recordfile* recordfile) {
     inputstream datastream;
-    if (int error = openinput(datastream, datafile)) return openinputfailed(datafile, error);
+    if (int error = datastream.open(datafile)) return openinputfailed(datafile, error);
     inputstream controlstream;
-    if (int error = openinput(controlstream, controlfile)) return openinputfailed(controlfile, error);
+    if (int error = controlstream.open(controlfile)) return openinputfailed(controlfile, error);
 
     char fname[namelength];
     std::memset(fname, ' ', namelength);
@@ -80,14 +105,17 @@ int run() {
     std::string name(fname, namelength);
     name.erase(name.find_last_not_of(' ') + 1);
     if (name.empty()) return noname();
-    warnings warned;
-    const std::string change = namechange(written, controlstream.requestline);
+    const std::string change = namechange(written, got.start);
     warnname(warned, name, written, change);
 
     // Opened before any data is read, so a new results file exists after every
     // run that gets this far, even one that appends nothing.
     resultsfile results;
     if (openoutcome opened = openresults(results, name.c_str()); !opened.ok()) return openfailed(name, opened, change);
+    if (recordfile != nullptr && isrecord(*recordfile, results.fd)) {
+        droprecord(*recordfile);
+        return recordisresults(recordfile->name);
+    }
 
     // a and b live as long as the run, like the other fields: a null value or a
     // slash in a record leaves what the variable held before, possibly from an
@@ -107,17 +135,17 @@ int run() {
     // pair's first record.
     for (int pair = 1;; ++pair) {
         if (pair > maxpairs) {
-            notes.beyond = nextvalueline(datastream);
+            notes.beyond = datastream.nextvalueline();
             break;
         }
         readoutcome first = readrecord(datastream, uscaled, betascaled, a, aux);
-        if (!notes.record(first, datastream, uscaled, betascaled)) {
+        if (!notes.record(first, uscaled, betascaled)) {
             if (first.status != readstatus::endofinput) return readfailed(datafile, first);
             break;
         }
         const long firstline = notes.last;
         readoutcome second = readrecord(datastream, uscaled, betascaled, b, aux);
-        if (!notes.record(second, datastream, uscaled, betascaled)) {
+        if (!notes.record(second, uscaled, betascaled)) {
             if (second.status != readstatus::endofinput) return readfailed(datafile, second);
             if (second.places == 0) notes.unpaired = firstline;
             break;
@@ -134,20 +162,69 @@ int run() {
 
     const double ut = uscaled / 10.0;
     const double beta = betascaled / 10.0;
+    record.scanned = true;
+    record.ut = ut;
+    record.beta = beta;
+    record.nconf = nconf;
     if (writeoutcome got = writeconsole(countline(ut, beta, nconf)); !got.ok()) return consolefailed(got);
-    warnscan(warned, notes, nconf, name);
-    if (nconf > 0) {
-        // One results line, from one place: the single value and the fourth
-        // field, or the mean and its error.
-        reportline line;
-        if (nconf == 1) {
-            line = resultsline(ut, beta, pairvalues[0], aux);
-        } else if (int status = summarize(pairvalues.data(), nconf, ut, beta, name, line, warned); status != exitok) {
-            return status;
+    warnscan(warned, notes, nconf, ut, beta, name);
+    if (nconf == 0) return {};
+    // One results line, from one place: the single value and the fourth
+    // field, or the mean and its error.
+    reportline line;
+    if (nconf == 1) {
+        line = resultsline(ut, beta, pairvalues[0], aux);
+        record.hasmean = true;
+        record.mean = pairvalues[0];
+    } else if (failure got = summarize(pairvalues.data(), nconf, ut, beta, name, line, record, warned); got.failed()) {
+        return got;
+    }
+    if (failure got = append(results, name, line, warned); got.failed()) return got;
+    appended = name;
+    return {};
+}
+
+// The run's folder, absolute; empty where the system would not say.
+std::string folder() {
+    std::unique_ptr<char, decltype(&std::free)> path(::getcwd(nullptr, 0), &std::free);
+    return path ? std::string(path.get()) : std::string();
+}
+
+}  // namespace
+
+int say(const char* text, std::size_t length) {
+    if (writeoutcome got = writeconsole(text, length); !got.ok()) return report(consolefailed(got));
+    return exitok;
+}
+
+int run(warnings& warned, const char* recordname) {
+    recordfile record;
+    if (recordname != nullptr) {
+        if (int error = openrecord(record, recordname, {datafile, controlfile}))
+            return report(recordfailed(recordname, error));
+    }
+    runrecord fields;
+    std::string appended;
+    const failure got = analyse(fields, appended, warned, recordname != nullptr ? &record : nullptr);
+    if (got.failed()) {
+        // One diagnostic: the run's, with the record's where that fails too.
+        if (recordname != nullptr) {
+            fields.folder = folder();
+            fields.status = got.status;
+            fields.flags = warned.told();
+            fields.message = got.text;
+            if (int error = commitrecord(record, recordline(fields)))
+                return report(recordlost(recordname, error, got, appended));
         }
-        if (int status = append(results, name, line, warned); status != exitok) return status;
+        return report(got);
     }
     warned.write();
+    if (recordname != nullptr) {
+        fields.folder = folder();
+        fields.flags = warned.told();
+        if (int error = commitrecord(record, recordline(fields)))
+            return report(recordlost(recordname, error, got, appended));
+    }
     return exitok;
 }
 

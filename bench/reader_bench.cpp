@@ -35,7 +35,7 @@ void reader(benchmark::State& state) {
     const std::string& text = records();
     for (auto _ : state) {
         pairstat::inputstream in;
-        pairstat::openmemory(in, text.data(), text.data() + text.size());
+        in.openmemory(text.data(), text.data() + text.size());
         double v[4] = {0, 0, 0, 0};
         while (pairstat::readrecord(in, v[0], v[1], v[2], v[3]).status == pairstat::readstatus::complete)
             benchmark::DoNotOptimize(v);

@@ -6,13 +6,9 @@
 #include <cstring>
 #include <limits>
 
-#include "records/reader.hpp"
-
 namespace pairstat {
 
 namespace {
-
-inline bool isdecimal(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 // The decimal exponents written in fixed form: magnitudes from 1e-4 up to,
 // not including, 1e16, as most plotting and analysis tools print them.

@@ -7,6 +7,12 @@
 
 namespace pairstat {
 
+// Longest value text the reader takes, and so the longest a number's text may
+// be: a mantissa of this many digits still fits the conversion's buffer.
+inline constexpr std::size_t maxvaluelength = 4096;
+
+inline bool isdecimal(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
 // Reads one number from TEXT as a whole, by the rules of a number item: an
 // optional sign, digits with or without a decimal point, an optional exponent
 // (E or D in either case with a signed or unsigned integer, or a sign straight

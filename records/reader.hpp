@@ -1,34 +1,36 @@
-// The free-format reader: numbers and names taken from a text file, one read
-// request at a time.
+// The free-format reader: read requests over an input stream, each filling
+// its items (four numbers for a data record, one name for the results file)
+// by the rules below, and what became of each request.
 //
 // A request starts at the beginning of the next line not yet read and goes on
 // over as many lines as it needs. Values are separated by a comma, by blanks
-// (space, tab, carriage return) or by a line end; blanks around a comma belong
-// to it. An empty place between two commas (or a comma first in a request) is a
-// null value and leaves its item as it was; a slash ends the request at once,
-// leaving the items not yet filled as they were; r*c stands for r copies of c and
-// r* for r null values. Once the last item has its value, the rest of its line is
-// passed over.
-//
-// The reader streams: it holds one block of the file and at most one value's text
-// (maxvaluelength characters), so memory stays bounded whatever the input.
+// or by a line end; blanks around a comma belong to it. An empty place between
+// two commas (or a comma first in a request) is a null value and leaves its
+// item as it was; a slash ends the request at once, leaving the items not yet
+// filled as they were; r*c stands for r copies of c and r* for r null values.
+// Once the last item has its value, the rest of its line is passed over.
+// Memory stays bounded whatever the input: the stream's block, and at most one
+// value's text.
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include "records/inputstream.hpp"
+
 namespace pairstat {
 
-// Longest value text the reader accepts.
-inline constexpr std::size_t maxvaluelength = 4096;
+// Longest part of a name or value a message shows, in shown characters; more
+// is shown as "...".
+inline constexpr std::size_t shownlength = 60;
 
-// Shows TEXT in a diagnostic: bytes that a terminal would not show as they are
-// (below 0x20, and 0x7f and above) become \xNN, and a backslash is doubled. With
-// QUOTED, a quotation mark gets a backslash too, so the text can stand between
-// quotation marks.
-std::string printable(std::string_view text, bool quoted = false);
+// TEXT as a message shows it: bytes that a terminal would not show as they are
+// (below 0x20, and 0x7f and above) as \xNN, a backslash doubled, and with
+// QUOTED a quotation mark after a backslash too, so the text can stand between
+// quotation marks; cut once shownlength characters are shown, with "..."
+// where more followed.
+std::string shown(std::string_view text, bool quoted = false);
 
 // Length of a name item: a longer name keeps its leftmost characters, a
 // shorter one is padded with blanks.
@@ -44,47 +46,17 @@ enum class readstatus {
 // What a request did; for a failure also where and what.
 struct readoutcome {
     readstatus status = readstatus::complete;
+    long start = 0;             // the line where the request's first value or separator stands
     std::size_t places = 0;     // at the end of the file: the items the request had passed (values
                                 // and nulls); more than 0 means the file ends part-way through it
     long line = 0;              // 1-based line of the offending text, or of the end of the file
     long column = 0;            // 1-based byte column of the same
     const char* expected = "";  // "a number", "a results-file name", ...
-    char found[64];             // the offending text, cut and with unprintable
-                                // bytes as \xNN; empty at the end of the file
+    char found[72];             // the offending text as shown (see shown); empty at the end of the file
     int error = 0;              // errno of a read error
 
     readoutcome() { found[0] = '\0'; }
 };
-
-struct inputstream {
-    int fd = -1;                   // the file read, or -1 for bytes in memory
-    const char* source = nullptr;  // bytes in memory not yet handed over
-    const char* sourceend = nullptr;
-    std::size_t chunk = 0;  // most bytes taken from memory at a time
-    std::unique_ptr<char[]> buffer;
-    std::size_t capacity = 0;
-    const char* pos = nullptr;   // next unread byte
-    const char* end = nullptr;   // end of the bytes in the buffer
-    bool atend = false;          // the file has no more bytes beyond `end`
-    int error = 0;               // errno of a failed read, 0 if none
-    long line = 1;               // line of `pos`
-    long requestline = 0;        // line where the last request's first value or separator stands
-    long long bufferoffset = 0;  // file offset of buffer[0]
-    long long lineoffset = 0;    // file offset of the first byte of the current line
-
-    inputstream() = default;
-    inputstream(const inputstream&) = delete;
-    inputstream& operator=(const inputstream&) = delete;
-    ~inputstream();
-};
-
-// Opens NAME for reading. The file must exist and must not be a directory.
-// Returns 0, or the errno that tells why it can't be read.
-int openinput(inputstream& in, const char* name);
-
-// Reads from bytes in memory, which must outlive the stream, taking at most
-// CHUNK of them at a time into its block, as a file's come in reads.
-void openmemory(inputstream& in, const char* first, const char* last, std::size_t chunk = 64 * 1024);
 
 // Reads one data record: four numbers, starting at the next line not yet read.
 // Items that get no value (a null, a slash, the end of input) keep what they held.
@@ -103,10 +75,5 @@ struct nametext {
 // or a slash leaves `name` unchanged. A name whose kept characters hold a
 // control character (below 0x20, or 0x7f) is a badvalue outcome.
 readoutcome readname(inputstream& in, char (&name)[namelength], nametext& written);
-
-// Looks for another value after the last request, among the bytes already held
-// and at most one more block: returns the line it starts on, or 0 if none was
-// found that way (the file ends, or holds only blanks as far as was looked).
-long nextvalueline(inputstream& in);
 
 }  // namespace pairstat

@@ -37,7 +37,7 @@ std::string trace(const readoutcome& got) {
 // bytes; returns a trace of every outcome and value.
 std::string readall(const char* first, const char* last, std::size_t chunk) {
     inputstream in;
-    openmemory(in, first, last, chunk);
+    in.openmemory(first, last, chunk);
     double v[4] = {0, 0, 0, 0};
     std::string out;
     for (readoutcome got; got.status == readstatus::complete;) {
@@ -51,7 +51,7 @@ std::string readall(const char* first, const char* last, std::size_t chunk) {
         }
     }
     inputstream control;
-    openmemory(control, first, last, chunk);
+    control.openmemory(first, last, chunk);
     char fname[namelength];
     std::memset(fname, '?', namelength);
     nametext written;

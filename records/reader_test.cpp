@@ -40,7 +40,7 @@ std::string records(inputstream& in) {
 // What READ makes of TEXT, coming into the reader's block CHUNK bytes at a time.
 std::string frommemory(const std::string& text, std::size_t chunk, std::string (*read)(inputstream&)) {
     inputstream in;
-    openmemory(in, text.data(), text.data() + text.size(), chunk);
+    in.openmemory(text.data(), text.data() + text.size(), chunk);
     return read(in);
 }
 
@@ -54,7 +54,7 @@ std::string name(inputstream& in) {
     if (got.status != readstatus::complete) return failure(got);
     std::string out = std::string("[").append(fname, namelength).append("]");
     if (written.slash) out += " slash";
-    if (written.written.size() > namelength) out += " written " + printable(written.written);
+    if (written.written.size() > namelength) out += " written " + shown(written.written);
     return out;
 }
 
@@ -90,8 +90,7 @@ void failingafter(const std::string& text, inputstream& in) {
     ASSERT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
     ASSERT_EQ(::write(ends[0], "?", 1), 1);
     ::close(ends[1]);
-    openmemory(in, nullptr, nullptr);
-    in.fd = ends[0];
+    in.open(ends[0]);
 }
 
 // From a descriptor: the first value straddles the block boundary, a long
@@ -101,7 +100,7 @@ TEST(reader, readerror) {
     inputstream data;
     failingafter(std::string(64 * 1024 - 2, ' ') + "1.25 2 3 4 " + std::string(1000, 'x') + "\n5 6 7 1.5e", data);
     EXPECT_EQ(records(data), "1.25 2.0 3.0 4.0; read error");
-    EXPECT_EQ(data.error, ECONNRESET);
+    EXPECT_EQ(data.error(), ECONNRESET);
     inputstream control;
     failingafter("'res.d", control);
     EXPECT_EQ(name(control), "read error");

@@ -63,11 +63,13 @@ reportline resultsline(double ut, double beta, double value, double spread) {
 
 writeoutcome writeconsole(const reportline& line) { return writeconsole(line.text, line.length); }
 
-writeoutcome writeconsole(const char* text, std::size_t length) {
+writeoutcome writeconsole(const char* text, std::size_t length) { return writeall(STDOUT_FILENO, text, length); }
+
+writeoutcome writeall(int fd, const char* text, std::size_t length) {
     writeoutcome out;
     out.asked = length;
     while (out.written < out.asked) {
-        ssize_t n = retry([&] { return ::write(STDOUT_FILENO, text + out.written, out.asked - out.written); });
+        ssize_t n = retry([&] { return ::write(fd, text + out.written, out.asked - out.written); });
         if (n < 0) {
             out.error = errno;
             break;

@@ -32,8 +32,11 @@ struct writeoutcome {
     bool ok() const { return error == 0 && written == asked; }
 };
 
-// Writes LINE to the console (standard output), going on after a partial
-// write until all of it is written, a call fails, or a call writes nothing.
+// Writes LENGTH bytes of TEXT to FD, going on after a partial write until all
+// of it is written, a call fails, or a call writes nothing.
+writeoutcome writeall(int fd, const char* text, std::size_t length);
+
+// Writes LINE to the console (standard output), as writeall does.
 writeoutcome writeconsole(const reportline& line);
 // The same for LENGTH bytes of TEXT (a usage text, say).
 writeoutcome writeconsole(const char* text, std::size_t length);

@@ -276,6 +276,7 @@ appendoutcome appendline(resultsfile& results, const reportline& line, const loc
         text[0] = '\n';
         std::memcpy(text + 1, line.text, line.length);
         const char* first = out.lineend ? text : text + 1;
+        if (wait.writing) wait.writing();
         writeonce(results.fd, first, line.length + (out.lineend ? 1 : 0), out);
         if (out.ok() && retry([&] { return ::fdatasync(results.fd); }) != 0) {
             // The line may not be on the device (a full disk or quota on a

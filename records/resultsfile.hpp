@@ -55,6 +55,9 @@ struct lockwait {
     // Told once, when the quiet wait has run out: the id of the process that
     // holds the lock, 0 where the system does not say (a network file system).
     std::function<void(long holder)> waiting;
+    // Told once the line is certain to be written to a regular file, just
+    // before the write (not for a pipe, whose write may wait on its reader).
+    std::function<void()> writing;
 };
 
 // The step of an append that failed.

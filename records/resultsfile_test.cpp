@@ -10,7 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "records/reader.hpp"
+#include "records/inputstream.hpp"
 #include "records/retry.hpp"
 
 namespace pairstat {
@@ -71,8 +71,10 @@ TEST(resultsfile, lockbound) {
 
     const reportline line = resultsline(4.0, 5.0, 0.625, 0.125);
     std::vector<long> told;
-    lockwait wait{std::chrono::milliseconds(50), std::chrono::milliseconds(300),
-                  [&told](long holder) { told.push_back(holder); }};
+    lockwait wait{std::chrono::milliseconds(50),
+                  std::chrono::milliseconds(300),
+                  [&told](long holder) { told.push_back(holder); },
+                  {}};
     auto start = std::chrono::steady_clock::now();
     appendoutcome got = appendline(results, line, wait);
     EXPECT_GE(std::chrono::steady_clock::now() - start, wait.bound);
@@ -102,16 +104,17 @@ TEST(resultsfile, retry) {
 }
 
 // A process started with its standard input closed gets descriptor 0 for the
-// next file it opens: a descriptor like any other, which is closed in turn.
+// next file it opens: a descriptor like any other, read and closed in turn.
 TEST(resultsfile, descriptorzero) {
-    scratchfile file("");
+    scratchfile file("1\n");
     const int input = ::dup(STDIN_FILENO);
     ::close(STDIN_FILENO);
     {
         inputstream data;
-        openinput(data, file.name.c_str());
-        EXPECT_EQ(data.fd, 0);
+        EXPECT_EQ(data.open(file.name.c_str()), 0);
+        EXPECT_EQ(data.peek(), '1');
     }
+    EXPECT_EQ(::fcntl(STDIN_FILENO, F_GETFD), -1);
     {
         resultsfile results;
         openresults(results, file.name.c_str());

@@ -6,18 +6,20 @@
 # CASE is a folder. Its files are copied into an empty working folder, except:
 #   args            the run's arguments, one a line
 #   run             a shell script run there in place of plain "$PAIRSTAT"
-#                   (for runs that need a limit, a device or several processes);
+#                   (for runs that need a limit, a device or several processes,
+#                   and for scans, which call "$PAIRSTATSCAN");
 #                   its status 77 means it can't set the run up here: skipped
 #   expect.status   the exit status (absent: 0)
 #   expect.console  what the run writes to standard output (absent: nothing)
 #   expect.stderr   what it writes to standard error (absent: nothing)
 #   expect.NAME     what file NAME holds after the run
+# In what the run leaves, the working folder's absolute name reads FOLDER.
 # Every other file left in the working folder must be an input, as it was.
 set -u
 case=$1
 PAIRSTAT=$2
 export PAIRSTAT
-work=$(mktemp -d)
+work=$(cd "$(mktemp -d)" && pwd -P)
 got=$(mktemp -d)
 trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work" "$got"' EXIT
 # Stopped by a signal (a timeout, a cancelled job), it still removes them.
@@ -25,7 +27,7 @@ trap 'exit 143' TERM
 trap 'exit 130' INT HUP
 
 for f in "$case"/*; do
-  case ${f##*/} in expect.* | run | args) ;; *) cp -R "$f" "$work/" ;; esac
+  case ${f##*/} in expect.* | run | args | about) ;; *) cp -RL "$f" "$work/" ;; esac
 done
 set --
 [ ! -f "$case/args" ] || while IFS= read -r arg; do set -- "$@" "$arg"; done <"$case/args"
@@ -42,9 +44,11 @@ fi
 
 failed=0
 compare() {  # what, expected file, actual file (which may be missing)
-  cmp -s "$2" "$3" && return
+  rm -f "$got/left"
+  [ ! -f "$3" ] || sed "s|$work|FOLDER|g" "$3" >"$got/left"
+  cmp -s "$2" "$got/left" && return
   echo "FAIL: $1 differs (expected, then got):"
-  diff -u "$2" "$3" 2>&1 | sed '1,2d'
+  diff -u "$2" "$got/left" 2>&1 | sed '1,2d'
   failed=1
 }
 echo 0 >"$got/none.status"
