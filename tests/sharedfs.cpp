@@ -18,8 +18,8 @@
 //   one backing descriptor per open handle, so a lock taken through one mount
 //   excludes one taken through the other. Such a lock belongs to no process:
 //   F_GETLK gives the holder as 0, unknown, as for a holder on another machine.
-//   A wait for a lock ends only when the lock is had: a signal to the waiting
-//   process is not passed on.
+//   A wait for a lock ends when the lock is had, or when a signal ends the
+//   waiting process, as a network client's wait does.
 // - Each mount's kernel keeps a file's attributes and name for a second
 //   (FUSE's defaults) and its data in the page cache until it is opened
 //   again, so a mount may show a length the other has since changed, as a
@@ -40,6 +40,7 @@
 
 #include <fcntl.h>
 #include <fuse.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,6 +99,13 @@ int ontruncate(const char*, off_t size, fuse_file_info* fi) {
 // Closing the backing descriptor also lets go of the handle's lock.
 int onrelease(const char*, fuse_file_info* fi) { return result(::close(fd(fi))); }
 
+// The worker that waits for a lock for a process that a signal ends is sent
+// SIGUSR1, which cuts its wait short (see main).
+void* oninit(fuse_conn_info*, fuse_config* config) {
+    config->intr = 1;
+    return nullptr;
+}
+
 int onlock(const char*, fuse_file_info* fi, int cmd, struct flock* lock) {
     int ofdcmd = cmd == F_GETLK ? F_OFD_GETLK : cmd == F_SETLK ? F_OFD_SETLK : F_OFD_SETLKW;
     lock->l_pid = 0;  // what an open-file-description lock asks, and what F_GETLK gives back
@@ -117,6 +125,10 @@ int main(int argc, char* argv[]) {
     const long ms = argc == 5 ? std::strtol(argv[4], nullptr, 10) : 0;
     flushpause = {ms / 1000, ms % 1000 * 1000000};
     if (argc == 5) bytepause = {0, 0};
+    // SIGUSR1 cuts short a worker's wait for a lock, and does nothing else.
+    struct sigaction interrupt {};
+    interrupt.sa_handler = [](int) {};
+    ::sigaction(SIGUSR1, &interrupt, nullptr);
     fuse_operations ops{};
     ops.getattr = ongetattr;
     ops.open = onopen;
@@ -126,6 +138,7 @@ int main(int argc, char* argv[]) {
     ops.truncate = ontruncate;
     ops.release = onrelease;
     ops.lock = onlock;
+    ops.init = oninit;
     // Every run that waits for a lock holds a worker thread; the holder's
     // write and unlock must still find one free. (Left unset, the idle
     // threads' limit draws a complaint on standard error.)
