@@ -56,36 +56,27 @@ std::string recordtext(std::string_view text) {
 
 std::string recordline(const runrecord& run) {
     std::string line = recordtext(run.folder);
-    line += '\t';
-    addcount(line, run.status);
-    line += '\t';
-    if (run.scanned) {
-        addnumber(line, run.ut);
+    // Each field after the first, after its tab; a number the run did not
+    // get to leaves its field empty.
+    auto number = [&line](bool has, double value) {
         line += '\t';
-        addnumber(line, run.beta);
+        if (has) addnumber(line, value);
+    };
+    auto count = [&line](bool has, long value) {
         line += '\t';
-        addcount(line, run.nconf);
-    } else {
-        line += "\t\t";
-    }
-    line += '\t';
-    if (run.hasmean) addnumber(line, run.mean);
-    line += '\t';
-    if (run.haserror) addnumber(line, run.error);
-    line += '\t';
-    if (run.estimated) {
-        addnumber(line, run.tau);
-        line += '\t';
-        addnumber(line, run.dtau);
-        line += '\t';
-        addnumber(line, run.corrected);
-    } else {
-        line += "\t\t";
-    }
-    line += '\t';
-    line += recordtext(run.flags);
-    line += '\t';
-    line += recordtext(run.message);
+        if (has) addcount(line, value);
+    };
+    count(true, run.status);
+    number(run.scanned, run.ut);
+    number(run.scanned, run.beta);
+    count(run.scanned, run.nconf);
+    number(run.hasmean, run.mean);
+    number(run.haserror, run.error);
+    number(run.estimated, run.tau);
+    number(run.estimated, run.dtau);
+    number(run.estimated, run.corrected);
+    line.append(1, '\t').append(recordtext(run.flags));
+    line.append(1, '\t').append(recordtext(run.message));
     line += '\n';
     return line;
 }
