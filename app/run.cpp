@@ -206,26 +206,18 @@ int run(warnings& warned, const char* recordname) {
     runrecord fields;
     std::string appended;
     const failure got = analyse(fields, appended, warned, recordname != nullptr ? &record : nullptr);
-    if (got.failed()) {
-        // One diagnostic: the run's, with the record's where that fails too.
-        if (recordname != nullptr) {
-            fields.folder = folder();
-            fields.status = got.status;
-            fields.flags = warned.told();
-            fields.message = got.text;
-            if (int error = commitrecord(record, recordline(fields)))
-                return report(recordlost(recordname, error, got, appended));
-        }
-        return report(got);
-    }
-    warned.write();
+    // A run that failed prints its one diagnostic and none of the warnings it
+    // gathered; the record names the warnings printed.
+    if (!got.failed()) warned.write();
+    failure ended = got;
     if (recordname != nullptr) {
         fields.folder = folder();
+        fields.status = got.status;
         fields.flags = warned.told();
-        if (int error = commitrecord(record, recordline(fields)))
-            return report(recordlost(recordname, error, got, appended));
+        fields.message = got.text;
+        if (int error = commitrecord(record, recordline(fields))) ended = recordlost(recordname, error, got, appended);
     }
-    return exitok;
+    return ended.failed() ? report(ended) : exitok;
 }
 
 }  // namespace pairstat
