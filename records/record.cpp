@@ -176,8 +176,12 @@ int openrecord(recordfile& record, const char* name, std::initializer_list<const
         if (!S_ISREG(st.st_mode)) return notregular;
         if (int error = holdsrecord(record.name.c_str())) return error;
         // Gone before the new one is made: a run that stops from here on,
-        // this one included, leaves no record that says it succeeded.
-        if (retry([&] { return ::unlink(record.name.c_str()); }) != 0 && errno != ENOENT) return errno;
+        // this one included, leaves no record that says it succeeded. An
+        // empty file says nothing, and may be the results file just made by
+        // another run, still open there: it stays until the new record
+        // takes its name, which the run checks is not its results file.
+        if (st.st_size > 0 && retry([&] { return ::unlink(record.name.c_str()); }) != 0 && errno != ENOENT)
+            return errno;
     }
     // The new file has no name while the run goes on, where the system can
     // make such a file and name it later, so a run that is killed leaves

@@ -19,7 +19,7 @@ constexpr double stopfactor = 2.0;
 constexpr double taufloor = 1.25 * 1.25;
 // and tau above 1 by noisemargin * sqrt(noisescale / n), well beyond the noise
 // of tau on independent values: on nine distributions the rule fires on at
-// most 0.83% of runs of 20 to 300 values and 0.07% of 1000 (bench/taurates),
+// most 0.83% of runs of 20 to 300 values and 0.24% of 1000 (bench/taurates),
 // which leaves room for distributions not measured.
 constexpr double noisescale = 22.0;
 constexpr double noisemargin = 3.0;
