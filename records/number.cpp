@@ -120,7 +120,7 @@ std::size_t formatnumber(double value, char* out) {
         return 3;
     }
     if (std::isinf(value)) {
-        const char* word = value < 0 ? "-Infinity" : "Infinity";
+        const char* word = std::signbit(value) ? "-Infinity" : "Infinity";
         std::size_t n = std::strlen(word);
         std::memcpy(out, word, n);
         return n;

@@ -11,18 +11,18 @@ namespace pairstat {
 
 namespace {
 
-// The outcomes other than complete. Each fills OUT and returns false, so a
-// value reader can end with `return failure(...)`.
-bool endofinput(const inputstream& in, readoutcome& out) {
+// The outcomes other than complete. The end of the file, where the cursor
+// stands.
+void endofinput(const inputstream& in, readoutcome& out) {
     place at = in.here();
     out.status = readstatus::endofinput;
     out.line = at.line;
     out.column = at.column;
-    return false;
 }
 
-// A value that doesn't have the form of its item: EXPECTED says what was due,
-// [first, last) is what stands there.
+// The failures fill OUT and return false, so a value reader can end with
+// `return failure(...)`. A value that doesn't have the form of its item:
+// EXPECTED says what was due, [first, last) is what stands there.
 bool failure(place at, const char* expected, const char* first, const char* last, readoutcome& out) {
     out.status = readstatus::badvalue;
     out.line = at.line;
