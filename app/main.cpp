@@ -1,5 +1,5 @@
-// The process entry: answers -h/--help and -V/--version, takes --record FILE,
-// refuses any other option, warns that other arguments are ignored, runs, and
+// The process entry: answers -h/--help and -V/--version, takes --record FILE
+// and --again, refuses any other option, warns that other arguments are ignored, runs, and
 // returns the run's status.
 #include <csignal>
 #include <new>
@@ -14,13 +14,15 @@
 namespace {
 
 constexpr char usage[] =
-    "Usage: pairstat [-h | --help] [-V | --version] [--record FILE]\n"
+    "Usage: pairstat [-h | --help] [-V | --version] [--record FILE [--again]]\n"
     "Reads the pairs of records in ttteste.dat in the current folder, prints how\n"
     "many pairs were accepted and the mean and standard deviation of 1 - a/b over\n"
     "them, and appends one line to the results file named in fname.dat: U/t,\n"
     "beta, the mean and its standard error (with one pair accepted: its value and\n"
     "the fourth field read last). With --record, writes the run's record to FILE\n"
-    "(a header and one line of tab-separated fields). See pairstat(1).\n";
+    "(a header and one line of tab-separated fields) and appends nothing where\n"
+    "the record shows these very inputs' line in the results file already;\n"
+    "--again appends it all the same. See pairstat(1).\n";
 constexpr char version[] = "pairstat " PAIRSTAT_VERSION "\n";
 
 }  // namespace
@@ -41,6 +43,7 @@ int main(int argc, char** argv) {
     // Every other argument is ignored, with a warning.
     bool options = true;
     const char* record = nullptr;
+    bool again = false;
     int ignored = 0;  // the arguments ignored, gathered at the front of argv
     for (int k = 1; k < argc; ++k) {
         std::string_view argument = argv[k];
@@ -58,14 +61,17 @@ int main(int argc, char** argv) {
             if (*value == '\0') return pairstat::report(pairstat::missingvalue("--record"));
             if (record != nullptr) return pairstat::report(pairstat::repeatedoption("--record"));
             record = value;
+        } else if (argument == "--again") {
+            again = true;
         } else {
             return pairstat::report(pairstat::unknownoption(argument));
         }
     }
+    if (again && record == nullptr) return pairstat::report(pairstat::againwithoutrecord());
     pairstat::warnings warned;
     if (ignored > 0) pairstat::warnarguments(warned, argv + 1, argv + 1 + ignored);
     try {
-        return pairstat::run(warned, record);
+        return pairstat::run(warned, record, again);
     } catch (const std::bad_alloc&) {
         // Too little memory for the reader's block or a diagnostic's text.
         static const char text[] = "pairstat: out of memory\n";

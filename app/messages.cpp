@@ -1,6 +1,7 @@
 #include "app/messages.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,16 +12,32 @@
 
 #include "records/number.hpp"
 #include "records/record.hpp"
+#include "records/system.hpp"
 
 namespace pairstat {
 
 namespace {
 
-// Writes LINES to standard error. What can't be shown there changes nothing
-// the run did: there is nowhere left to report it.
+// How long the messages of a run may wait for room on standard error (a
+// full pipe whose reader has stopped, say): a run whose signals are held must
+// still end.
+constexpr int messagewait = 5000;  // milliseconds
+
+// Writes LINES to standard error, a pipe's worth at a time (a write of that
+// much goes in whole once there is room), waiting for room at most
+// messagewait in all. What can't be shown there changes nothing the run did:
+// there is nowhere left to report it.
 void tostderr(const std::string& lines) {
-    ssize_t ignored = ::write(STDERR_FILENO, lines.data(), lines.size());
-    (void)ignored;
+    constexpr std::size_t piece = 4096;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(messagewait);
+    for (std::size_t done = 0; done < lines.size();) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        const sysresult room = sys::waitwritable(STDERR_FILENO, static_cast<int>(std::max<long long>(0, left.count())));
+        if (!room.ok() || room.value == 0) return;
+        const sysresult wrote = sys::write(STDERR_FILENO, lines.data() + done, std::min(piece, lines.size() - done));
+        if (!wrote.ok() || wrote.value <= 0) return;
+        done += static_cast<std::size_t>(wrote.value);
+    }
 }
 
 // A name as messages show it, between apostrophes.
@@ -66,7 +83,8 @@ std::string utandbeta(double uscaled, double betascaled) {
 }
 
 std::string usagehint() {
-    return std::string("usage: pairstat [-h | --help] [-V | --version] [--record FILE], in the folder of ") + datafile +
+    return std::string("usage: pairstat [-h | --help] [-V | --version] [--record FILE [--again]], in the folder of ") +
+           datafile +
            " and " + controlfile;
 }
 
@@ -106,8 +124,16 @@ void warnarguments(warnings& out, char* const* first, char* const* last) {
                              "another folder, change to it first");
 }
 
+failure againwithoutrecord() {
+    return {exitusage, "the option '--again' goes with --record FILE: without a record every run appends; " +
+                           usagehint()};
+}
+
 failure openinputfailed(const char* file, int error) {
-    return {exitnoinput, "cannot open " + quoted(file) + " for reading: " + std::strerror(error)};
+    const std::string why = error == ETIMEDOUT ? "a pipe that no process wrote to within " +
+                                                     std::to_string(pipewait / 1000) + " seconds"
+                                               : std::strerror(error);
+    return {exitnoinput, "cannot open " + quoted(file) + " for reading: " + why};
 }
 
 failure readfailed(const char* file, const readoutcome& got) {
@@ -143,13 +169,30 @@ failure openfailed(const std::string& name, const openoutcome& got, const std::s
             "cannot open " + quoted(name) + " for appending: " + why + (note.empty() ? "" : " (" + note + ")")};
 }
 
-failure appendfailed(const std::string& name, const appendoutcome& got) {
+failure resultsisinput(const std::string& name, const char* input) {
+    return {exitcantcreate, "cannot append to " + quoted(name) + ": it is " + quoted(input) +
+                                ", which the run reads; name another results file in " + quoted(controlfile)};
+}
+
+failure appendfailed(const std::string& name, const appendoutcome& got, const std::string& journal) {
     if (got.failed == appendstep::lock && got.error == 0)
         return {exittempfail, "cannot lock " + quoted(name) + ": still locked by " + holdertext(got.holder) +
                                   " after " + std::to_string(lockbound.count()) +
                                   " minutes; nothing was appended, run again later"};
     if (got.failed == appendstep::lock)
         return {exitioerror, "cannot lock " + quoted(name) + ": " + std::strerror(got.error)};
+    if (got.failed == appendstep::reopen)
+        return {exitioerror, "cannot append to " + quoted(name) +
+                                 ": another file came to stand at its name, and it can't be opened: " +
+                                 std::strerror(got.error) + "; nothing was appended"};
+    if (got.failed == appendstep::record)
+        return {exitcantcreate, "cannot append to " + quoted(name) +
+                                    ": it is a run's record (another run's --record named it), not a results file; "
+                                    "nothing was appended"};
+    if (got.failed == appendstep::note)
+        return {exitioerror, "cannot write the journal " + quoted(journal) +
+                                 ", which notes the line before it goes in: " + std::strerror(got.error) +
+                                 "; nothing was appended to " + quoted(name)};
     std::string why =
         got.failed == appendstep::write ? whyshort({got.error, got.written, got.asked}) : std::strerror(got.error);
     std::string state = got.left == leftfile::partline ? "; it may now end with part of a line"
@@ -168,17 +211,36 @@ failure allocationfailed(std::size_t bytes) {
 
 namespace {
 
-std::string whyrecord(int error) {
-    return error == notregular  ? "not a regular file, so it is not replaced"
-           : error == notrecord ? "a file the run reads, or one that is not a record, so it is not replaced"
-                                : std::strerror(error);
+std::string whyrecord(const recordoutcome& got) {
+    switch (got.problem) {
+        case recordproblem::notregular:
+            return "not a regular file, so it is not replaced";
+        case recordproblem::notrecord:
+            return "a file the run reads, or one that is not a record, so it is not replaced";
+        case recordproblem::locked:
+            return "a file another process holds a lock on (a results file another run appends to), so it is not "
+                   "replaced";
+        case recordproblem::held:
+            return "another run of this folder, " + holdertext(got.holder) + ", still holds it after " +
+                   std::to_string(folderbound.count()) + " minutes";
+        case recordproblem::none:
+        case recordproblem::system:
+            break;
+    }
+    return std::strerror(got.error);
 }
 
 }  // namespace
 
-failure recordfailed(const std::string& name, int error) {
+failure recordfailed(const std::string& name, const recordoutcome& got) {
     return {exitcantcreate,
-            "cannot write the record " + quoted(name) + ": " + whyrecord(error) + "; nothing was read or appended"};
+            "cannot write the record " + quoted(name) + ": " + whyrecord(got) + "; nothing was read or appended"};
+}
+
+failure journalfailed(const std::string& name, const recordoutcome& got) {
+    return {got.problem == recordproblem::held ? exittempfail : exitcantcreate,
+            "cannot take the record's journal " + quoted(name) + ": " + whyrecord(got) +
+                "; nothing was read or appended" + (got.problem == recordproblem::held ? ", run again later" : "")};
 }
 
 failure recordisresults(const std::string& name) {
@@ -187,11 +249,37 @@ failure recordisresults(const std::string& name) {
                                 "appended"};
 }
 
-failure recordlost(const std::string& name, int error, const failure& run, const std::string& appended) {
-    const std::string lost = "cannot write the record " + quoted(name) + ": " + whyrecord(error);
+failure journalisresults(const std::string& name) {
+    return {exitcantcreate, "cannot append to " + quoted(name) +
+                                ": it is the record's journal, not a results file; nothing was appended"};
+}
+
+failure recordlost(const std::string& name, const recordoutcome& got, const failure& run,
+                   const std::string& appended) {
+    const std::string lost = "cannot write the record " + quoted(name) + ": " + whyrecord(got);
     if (run.failed()) return {run.status, run.text + "; and " + lost};
     return {exitioerror, lost + (appended.empty() ? "; nothing was appended"
-                                                  : "; the run's line was appended to " + quoted(appended))};
+                                                  : "; the run's line is in " + quoted(appended) +
+                                                        " (its journal shows it: run again to write the record)")};
+}
+
+void folderwaiting(warnings& out, const std::string& name, long holder) {
+    out.now("folderwait", "waiting for another run of this folder, " + holdertext(holder) + ", which holds " +
+                              quoted(name) + ", for " + std::to_string(lockquiet.count()) +
+                              " s so far; giving up after " + std::to_string(folderbound.count()) + " minutes");
+}
+
+void warnpassedover(warnings& out, const std::string& record, const std::string& name, bool hasline) {
+    out.add("uptodate", quoted(record) + ": a run of these very inputs succeeded already, so " +
+                            (hasline ? "its line is in " + quoted(name) + " and nothing was appended again"
+                                     : "nothing was done again") +
+                            "; the record stays as it is (with --again the run appends all the same)");
+}
+
+void warnrecovered(warnings& out, const std::string& name, long long at) {
+    out.add("recovered", quoted(name) + ": the line of these very inputs is there already, at byte " +
+                             std::to_string(at) +
+                             ", from a run stopped before it wrote its record: not appended again");
 }
 
 void lockwaiting(warnings& out, const std::string& name, long holder) {
@@ -275,7 +363,7 @@ void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau
                 "): quote the larger error, and see pairstat(1) on correlated values");
 }
 
-void warnscan(warnings& out, const scannotes& notes, int nconf, double ut, double beta, const std::string& name) {
+void warnscan(warnings& out, const scanseen& notes, int nconf, double ut, double beta, const std::string& name) {
     if (notes.partial != 0)
         out.add("cut", at(datafile, notes.partial) +
                            "the file ends part-way through this record, so the report gives U/t " + number(ut) +

@@ -11,6 +11,7 @@
 #include "app/constants.hpp"
 #include "app/scannotes.hpp"
 #include "records/reader.hpp"
+#include "records/recordfile.hpp"
 #include "records/report.hpp"
 #include "records/resultsfile.hpp"
 
@@ -31,6 +32,7 @@ int report(const failure& got);
 failure unknownoption(std::string_view option);
 failure missingvalue(std::string_view option);
 failure repeatedoption(std::string_view option);
+failure againwithoutrecord();
 failure openinputfailed(const char* file, int error);
 failure readfailed(const char* file, const readoutcome& got);
 failure noname();
@@ -38,16 +40,23 @@ failure consolefailed(const writeoutcome& got);
 // NOTE, where not empty, tells how the name came from the control file (see
 // namechange): the likely cause when the name used is not the one meant.
 failure openfailed(const std::string& name, const openoutcome& got, const std::string& note);
-failure appendfailed(const std::string& name, const appendoutcome& got);
+// The results file NAME is INPUT, one of the files the run reads.
+failure resultsisinput(const std::string& name, const char* input);
+// JOURNAL, where not empty, is the journal in which the line was to be noted.
+failure appendfailed(const std::string& name, const appendoutcome& got, const std::string& journal);
 failure allocationfailed(std::size_t bytes);
-// The record NAME could not be started (ERROR from openrecord).
-failure recordfailed(const std::string& name, int error);
-// The record NAME is the results file.
+// The record NAME could not be started, as GOT says.
+failure recordfailed(const std::string& name, const recordoutcome& got);
+// The record's journal NAME could not be opened or locked, as GOT says.
+failure journalfailed(const std::string& name, const recordoutcome& got);
+// The record NAME, or its journal, is the results file.
 failure recordisresults(const std::string& name);
-// The record NAME could not be written at the end (ERROR from commitrecord),
-// after a run that ended as RUN says; APPENDED names the results file the
-// run's line went to, or is empty if it appended none.
-failure recordlost(const std::string& name, int error, const failure& run, const std::string& appended);
+failure journalisresults(const std::string& name);
+// The record NAME could not be written at the end, as GOT says, after a run
+// that ended as RUN says; APPENDED names the results file that holds the
+// run's line, or is empty if it appended none.
+failure recordlost(const std::string& name, const recordoutcome& got, const failure& run,
+                   const std::string& appended);
 
 // Warnings, each one line with a stable name for the record's flags. Most are
 // gathered while the run goes on and written once it has done its work (a run
@@ -74,6 +83,17 @@ class warnings {
 // held by process HOLDER (0: a process the system does not name).
 void lockwaiting(warnings& out, const std::string& name, long holder);
 
+// Tells at once that the run waits for another run of its folder, process
+// HOLDER (0: one the system does not name), which holds the journal NAME.
+void folderwaiting(warnings& out, const std::string& name, long holder);
+
+// The record RECORD shows a run of these very inputs that succeeded: nothing
+// is appended to NAME (where the run has a line: HASLINE) and the record stays.
+void warnpassedover(warnings& out, const std::string& record, const std::string& name, bool hasline);
+// The journal shows this run's line in NAME already, at offset AT, from a run
+// of the same inputs that did not finish its record.
+void warnrecovered(warnings& out, const std::string& name, long long at);
+
 // Tells at once that the arguments [first, last) are ignored.
 void warnarguments(warnings& out, char* const* first, char* const* last);
 
@@ -97,6 +117,6 @@ void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau
 
 // The warnings for what the scan noted that changes what the run's lines mean.
 // UT and BETA are the values the run reports.
-void warnscan(warnings& out, const scannotes& notes, int nconf, double ut, double beta, const std::string& name);
+void warnscan(warnings& out, const scanseen& notes, int nconf, double ut, double beta, const std::string& name);
 
 }  // namespace pairstat

@@ -13,8 +13,10 @@
 #include <unistd.h>
 
 #include "app/messages.hpp"
+#include "records/fingerprint.hpp"
 #include "records/reader.hpp"
 #include "records/record.hpp"
+#include "records/recordfile.hpp"
 #include "records/report.hpp"
 #include "records/resultsfile.hpp"
 #include "stats/autocorrelation.hpp"
@@ -36,11 +38,37 @@ void holdsignals() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+// What the run found: the record's fields, the results file's name, and the
+// line to append, where there is one.
+struct found {
+    runrecord fields;
+    std::string name;
+    reportline line;
+    bool hasline = false;
+};
+
+// What a run with a record holds: the record being written, its journal
+// (locked for the whole run), and the inputs' fingerprints.
+struct recording {
+    recordfile record;
+    journal log;
+    fingerprint data;
+    fingerprint control;
+    bool printed = false;  // both inputs read to their end: the fingerprints hold
+};
+
+readoutcome readerror(int error) {
+    readoutcome out;
+    out.status = readstatus::readerror;
+    out.error = error;
+    return out;
+}
+
 // The multi-sample summary: the mean and spread of the NCONF accepted values.
-// Writes the mean line, sets LINE to the results line for the file NAME, notes
-// the numbers in RECORD, and warns when the values are clearly correlated.
-failure summarize(const double* pairvalues, int nconf, double ut, double beta, const std::string& name,
-                  reportline& line, runrecord& record, warnings& warned) {
+// Writes the mean line, sets the results line for the file NAME, notes the
+// numbers in the record's fields, and warns when the values are clearly
+// correlated.
+failure summarize(const double* pairvalues, int nconf, double ut, double beta, found& got, warnings& warned) {
     const std::size_t count = static_cast<std::size_t>(nconf);
     std::unique_ptr<double[]> data(new (std::nothrow) double[count]);
     if (!data) return allocationfailed(sizeof(double) * count);
@@ -49,72 +77,73 @@ failure summarize(const double* pairvalues, int nconf, double ut, double beta, c
     double mean;
     double stddev;
     calculatemeanandstddev({data.get(), count}, mean, stddev);
-    if (writeoutcome got = writeconsole(meanline(mean, stddev)); !got.ok()) return consolefailed(got);
+    if (writeoutcome wrote = writeconsole(meanline(mean, stddev)); !wrote.ok()) return consolefailed(wrote);
 
     double meanerr = stddev / std::sqrt(static_cast<double>(nconf));
-    line = resultsline(ut, beta, mean, meanerr);
-    record.hasmean = record.haserror = true;
-    record.mean = mean;
-    record.error = meanerr;
+    got.line = resultsline(ut, beta, mean, meanerr);
+    runrecord& fields = got.fields;
+    fields.hasmean = fields.haserror = true;
+    fields.mean = mean;
+    fields.error = meanerr;
 
     // The error assumes independent values; values correlated in file order
     // make it too small by about the square root of their autocorrelation
     // time. An estimate below 1 on independent values is noise, so the
     // corrected error is never below the error.
-    autocorrelation got;
-    if (estimatetau({data.get(), count}, got)) {
-        record.estimated = true;
-        record.tau = got.tau;
-        record.dtau = got.dtau;
-        record.corrected = meanerr * std::sqrt(std::max(1.0, got.tau));
-        if (got.drift) warndrift(warned, ut, beta, nconf, got.change, got.changeerror, meanerr, name);
-        if (got.correlated) warncorrelated(warned, ut, beta, nconf, got.tau, got.dtau, meanerr, record.corrected, name);
+    autocorrelation estimate;
+    if (estimatetau({data.get(), count}, estimate)) {
+        fields.estimated = true;
+        fields.tau = estimate.tau;
+        fields.dtau = estimate.dtau;
+        fields.corrected = meanerr * std::sqrt(std::max(1.0, estimate.tau));
+        if (estimate.drift)
+            warndrift(warned, ut, beta, nconf, estimate.change, estimate.changeerror, meanerr, got.name);
+        if (estimate.correlated)
+            warncorrelated(warned, ut, beta, nconf, estimate.tau, estimate.dtau, meanerr, fields.corrected, got.name);
     }
     return {};
 }
 
-// Appends LINE to the results file NAME, telling at once when the lock keeps
-// it waiting.
-failure append(resultsfile& results, const std::string& name, const reportline& line, warnings& warned) {
-    lockwait wait;
-    wait.waiting = [&](long holder) { lockwaiting(warned, name, holder); };
-    wait.writing = holdsignals;
-    appendoutcome got = appendline(results, line, wait);
-    if (!got.ok()) return appendfailed(name, got);
-    if (got.lineend) warnlineend(warned, name);
-    return {};
-}
-
-// The run proper, noting in RECORD what it gets to, and in APPENDED the
-// results file it appended a line to. RECORDFILE, where not null, is the
-// record being written, which must not be the results file.
-failure analyse(runrecord& record, std::string& appended, warnings& warned, recordfile* recordfile) {
+// The run proper up to the append: opens the inputs and the results file,
+// scans, reports on the console, and sets in GOT what it found. With ON (a
+// run that keeps a record), the inputs are read to their end for their
+// fingerprints, and the results file must not be the record or its journal.
+failure analyse(found& got, resultsfile& results, recording* on, warnings& warned) {
     inputstream datastream;
-    if (int error = datastream.open(datafile)) return openinputfailed(datafile, error);
+    if (sysresult opened = datastream.open(datafile); !opened.ok()) return openinputfailed(datafile, opened.error);
     inputstream controlstream;
-    if (int error = controlstream.open(controlfile)) return openinputfailed(controlfile, error);
+    if (sysresult opened = controlstream.open(controlfile); !opened.ok())
+        return openinputfailed(controlfile, opened.error);
+    if (on != nullptr) {
+        datastream.fingerprinted(on->data);
+        controlstream.fingerprinted(on->control);
+    }
 
     char fname[namelength];
     std::memset(fname, ' ', namelength);
     nametext written;
-    readoutcome got = readname(controlstream, fname, written);
-    if (got.status != readstatus::complete) {
-        if (got.status == readstatus::endofinput) got.expected = "a results-file name";
-        return readfailed(controlfile, got);
+    readoutcome named = readname(controlstream, fname, written);
+    if (named.status != readstatus::complete) {
+        if (named.status == readstatus::endofinput) named.expected = "a results-file name";
+        return readfailed(controlfile, named);
     }
-    std::string name(fname, namelength);
-    name.erase(name.find_last_not_of(' ') + 1);
-    if (name.empty()) return noname();
-    const std::string change = namechange(written, got.start);
-    warnname(warned, name, written, change);
+    got.name.assign(fname, namelength);
+    got.name.erase(got.name.find_last_not_of(' ') + 1);
+    if (got.name.empty()) return noname();
+    const std::string change = namechange(written, named.start);
+    warnname(warned, got.name, written, change);
 
     // Opened before any data is read, so a new results file exists after every
     // run that gets this far, even one that appends nothing.
-    resultsfile results;
-    if (openoutcome opened = openresults(results, name.c_str()); !opened.ok()) return openfailed(name, opened, change);
-    if (recordfile != nullptr && isrecord(*recordfile, results.fd)) {
-        droprecord(*recordfile);
-        return recordisresults(recordfile->name);
+    if (openoutcome opened = results.open(got.name.c_str()); !opened.ok())
+        return openfailed(got.name, opened, change);
+    const fileid resultsid = results.id();
+    if (resultsid == datastream.id()) return resultsisinput(got.name, datafile);
+    if (resultsid == controlstream.id()) return resultsisinput(got.name, controlfile);
+    if (on != nullptr && (on->record.names(resultsid) || on->log.id() == resultsid)) {
+        on->record.drop();
+        if (on->record.names(resultsid)) return recordisresults(on->record.name());
+        return journalisresults(journalname(on->record.name()));
     }
 
     // a and b live as long as the run, like the other fields: a null value or a
@@ -130,12 +159,13 @@ failure analyse(runrecord& record, std::string& appended, warnings& warned, reco
     scannotes notes;
 
     // At most maxpairs pairs; whatever the file holds after them is never read
-    // (but for a look at the block already held, to tell whether it goes on).
-    // The scan ends at the first record the file ends in, before or after its
-    // pair's first record.
+    // (but for a look at the block already held, to tell whether it goes on,
+    // and, for a record, to take the rest into the fingerprint). The scan ends
+    // at the first record the file ends in, before or after its pair's first
+    // record.
     for (int pair = 1;; ++pair) {
         if (pair > maxpairs) {
-            notes.beyond = datastream.nextvalueline();
+            notes.goeson(datastream.nextvalueline());
             break;
         }
         readoutcome first = readrecord(datastream, uscaled, betascaled, a, aux);
@@ -143,14 +173,14 @@ failure analyse(runrecord& record, std::string& appended, warnings& warned, reco
             if (first.status != readstatus::endofinput) return readfailed(datafile, first);
             break;
         }
-        const long firstline = notes.last;
+        const long firstline = notes.last();
         readoutcome second = readrecord(datastream, uscaled, betascaled, b, aux);
         if (!notes.record(second, uscaled, betascaled)) {
             if (second.status != readstatus::endofinput) return readfailed(datafile, second);
-            if (second.places == 0) notes.unpaired = firstline;
+            if (second.places == 0) notes.unpaired(firstline);
             break;
         }
-        ++notes.pairs;
+        notes.wholepair();
         // NaN and zeros of either sign fail the test; b is not tested, so a
         // zero b gives an infinite value that is counted like any other.
         if (std::fabs(a) > 0.0) {
@@ -159,28 +189,48 @@ failure analyse(runrecord& record, std::string& appended, warnings& warned, reco
             notes.accept(nconf, firstline, value, b);
         }
     }
+    if (on != nullptr) {
+        if (sysresult rest = datastream.readrest(); !rest.ok()) return readfailed(datafile, readerror(rest.error));
+        if (sysresult rest = controlstream.readrest(); !rest.ok())
+            return readfailed(controlfile, readerror(rest.error));
+        on->printed = datastream.regular() && controlstream.regular();
+    }
 
     const double ut = uscaled / 10.0;
     const double beta = betascaled / 10.0;
-    record.scanned = true;
-    record.ut = ut;
-    record.beta = beta;
-    record.nconf = nconf;
-    if (writeoutcome got = writeconsole(countline(ut, beta, nconf)); !got.ok()) return consolefailed(got);
-    warnscan(warned, notes, nconf, ut, beta, name);
+    runrecord& fields = got.fields;
+    fields.scanned = true;
+    fields.ut = ut;
+    fields.beta = beta;
+    fields.nconf = nconf;
+    if (writeoutcome wrote = writeconsole(countline(ut, beta, nconf)); !wrote.ok()) return consolefailed(wrote);
+    warnscan(warned, notes.seen(), nconf, ut, beta, got.name);
     if (nconf == 0) return {};
     // One results line, from one place: the single value and the fourth
     // field, or the mean and its error.
-    reportline line;
-    if (nconf == 1) {
-        line = resultsline(ut, beta, pairvalues[0], aux);
-        record.hasmean = true;
-        record.mean = pairvalues[0];
-    } else if (failure got = summarize(pairvalues.data(), nconf, ut, beta, name, line, record, warned); got.failed()) {
-        return got;
-    }
-    if (failure got = append(results, name, line, warned); got.failed()) return got;
-    appended = name;
+    got.hasline = true;
+    if (nconf > 1) return summarize(pairvalues.data(), nconf, ut, beta, got, warned);
+    got.line = resultsline(ut, beta, pairvalues[0], aux);
+    fields.hasmean = true;
+    fields.mean = pairvalues[0];
+    return {};
+}
+
+// Appends the line GOT found to RESULTS, telling at once when the lock keeps
+// it waiting. With ON, the line is noted in the journal just before it is
+// written.
+failure append(resultsfile& results, const found& got, recording* on, warnings& warned) {
+    lockwait wait;
+    wait.waiting = [&](long holder) { lockwaiting(warned, got.name, holder); };
+    const std::string line(got.line.text, got.line.length);
+    const placing writing = [&](long long at) {
+        holdsignals();
+        if (on == nullptr || !on->printed) return 0;
+        return on->log.write({got.fields.data, got.fields.control, at, line});
+    };
+    appendoutcome appended = results.append(got.line, wait, writing);
+    if (!appended.ok()) return appendfailed(got.name, appended, on != nullptr ? journalname(on->record.name()) : "");
+    if (appended.lineend) warnlineend(warned, got.name);
     return {};
 }
 
@@ -197,25 +247,70 @@ int say(const char* text, std::size_t length) {
     return exitok;
 }
 
-int run(warnings& warned, const char* recordname) {
-    recordfile record;
+int run(warnings& warned, const char* recordname, bool again) {
+    // A run with a record holds its folder's journal from here to its end, so
+    // that a second run of the folder waits for it, and then reads the record
+    // it left.
+    std::unique_ptr<recording> on;
+    recordview before;
     if (recordname != nullptr) {
-        if (int error = openrecord(record, recordname, {datafile, controlfile}))
-            return report(recordfailed(recordname, error));
+        on = std::make_unique<recording>();
+        if (recordoutcome started = on->record.start(recordname, {datafile, controlfile}); !started.ok())
+            return report(recordfailed(recordname, started));
+        lockwait wait;
+        wait.bound = folderbound;
+        const std::string log = journalname(on->record.name());
+        wait.waiting = [&](long holder) { folderwaiting(warned, log, holder); };
+        if (recordoutcome locked = on->log.open(on->record.name(), wait); !locked.ok())
+            return report(journalfailed(log, locked));
+        if (sysresult read = loadrecord(on->record.name().c_str(), before); !read.ok())
+            return report(recordfailed(recordname, {recordproblem::system, read.error, 0}));
     }
-    runrecord fields;
-    std::string appended;
-    const failure got = analyse(fields, appended, warned, recordname != nullptr ? &record : nullptr);
+
+    found got;
+    resultsfile results;
+    std::string appended;  // the results file that holds the run's line
+    failure failed = analyse(got, results, on.get(), warned);
+    runrecord& fields = got.fields;
+    if (on != nullptr && on->printed) {
+        fields.data = on->data.digits();
+        fields.control = on->control.digits();
+    }
+    if (!failed.failed() && on != nullptr && !again) {
+        // These very inputs ran to success before, by the record: nothing to
+        // add, and the record stays as it is.
+        if (uptodate(before, fields.data, fields.control)) {
+            warnpassedover(warned, on->record.name(), got.name, got.hasline);
+            warned.write();
+            on->record.drop();
+            return exitok;
+        }
+        // A run of these inputs that was stopped after its line went in, and
+        // before its record: the journal's note shows the line where it went.
+        appendnote note;
+        const std::string line(got.line.text, got.line.length);
+        if (got.hasline && on->printed && on->log.read(note) && note.data == fields.data &&
+            note.control == fields.control && note.line == line && results.holds(note.at, line)) {
+            warnrecovered(warned, got.name, note.at);
+            got.hasline = false;
+            appended = got.name;
+        }
+    }
+    if (!failed.failed() && got.hasline) {
+        failed = append(results, got, on.get(), warned);
+        if (!failed.failed()) appended = got.name;
+    }
     // A run that failed prints its one diagnostic and none of the warnings it
     // gathered; the record names the warnings printed.
-    if (!got.failed()) warned.write();
-    failure ended = got;
-    if (recordname != nullptr) {
+    if (!failed.failed()) warned.write();
+    failure ended = failed;
+    if (on != nullptr) {
         fields.folder = folder();
-        fields.status = got.status;
+        fields.status = failed.status;
         fields.flags = warned.told();
-        fields.message = got.text;
-        if (int error = commitrecord(record, recordline(fields))) ended = recordlost(recordname, error, got, appended);
+        fields.message = failed.text;
+        if (recordoutcome committed = on->record.commit(recordline(fields)); !committed.ok())
+            ended = recordlost(on->record.name(), committed, failed, appended);
     }
     return ended.failed() ? report(ended) : exitok;
 }

@@ -18,7 +18,10 @@ int say(const char* text, std::size_t length);
 // standard error, one line each, and warnings through WARNED, which may hold
 // the options' warnings already. With RECORD (not null), the run's record is
 // written to that file: a record that can't be started stops the run before
-// it opens anything else.
-int run(warnings& warned, const char* record);
+// it opens anything else. A run with a record appends its line once for its
+// inputs: where the record says the same inputs ran to success before, or the
+// journal shows their line in the results file already, nothing is appended
+// (unless AGAIN).
+int run(warnings& warned, const char* record, bool again);
 
 }  // namespace pairstat

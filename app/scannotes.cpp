@@ -5,22 +5,22 @@ namespace pairstat {
 void scannotes::compare(double uscaled, double betascaled) {
     // Both equal, or both NaN: the same U/t or beta.
     auto agrees = [](double x, double y) { return x == y || (x != x && y != y); };
-    if (first == 0) {
-        first = last;
-        firstuscaled = uscaled;
-        firstbetascaled = betascaled;
-    } else if (!(agrees(uscaled, firstuscaled) && agrees(betascaled, firstbetascaled))) {
-        mixed = last;
-        mixeduscaled = uscaled;
-        mixedbetascaled = betascaled;
+    if (s.first == 0) {
+        s.first = s.last;
+        s.firstuscaled = uscaled;
+        s.firstbetascaled = betascaled;
+    } else if (!(agrees(uscaled, s.firstuscaled) && agrees(betascaled, s.firstbetascaled))) {
+        s.mixed = s.last;
+        s.mixeduscaled = uscaled;
+        s.mixedbetascaled = betascaled;
     }
 }
 
 void scannotes::nonfinitepair(long firstline, double value, double b) {
-    nonfinite = firstline;
-    nonfinitesecond = last;
-    nonfinitenan = std::isnan(value);
-    nonfinitezerob = b == 0.0;
+    s.nonfinite = firstline;
+    s.nonfinitesecond = s.last;
+    s.nonfinitenan = std::isnan(value);
+    s.nonfinitezerob = b == 0.0;
 }
 
 }  // namespace pairstat

@@ -11,7 +11,8 @@
 
 namespace pairstat {
 
-struct scannotes {
+// What the scan has seen.
+struct scanseen {
     static constexpr double unset = std::numeric_limits<double>::quiet_NaN();
 
     int pairs = 0;      // whole pairs read
@@ -36,28 +37,47 @@ struct scannotes {
     bool nonfinitezerob = false;
     int nonfinitepairs = 0;
     long beyond = 0;  // where the file goes on after the last pair read
+};
 
+class scannotes {
+  public:
     // Notes a request's outcome and the fields it left; returns whether the
     // record is whole. Every record costs two comparisons until one differs:
     // this runs for every record, so it stays inline.
     bool record(const readoutcome& got, double uscaled, double betascaled) {
         if (got.status != readstatus::complete) {
-            if (got.status == readstatus::endofinput && got.places > 0) partial = last = got.start;
+            if (got.status == readstatus::endofinput && got.places > 0) s.partial = s.last = got.start;
             return false;
         }
-        last = got.start;
-        if (mixed == 0 && !(uscaled == firstuscaled && betascaled == firstbetascaled)) compare(uscaled, betascaled);
+        s.last = got.start;
+        if (s.mixed == 0 && !(uscaled == s.firstuscaled && betascaled == s.firstbetascaled))
+            compare(uscaled, betascaled);
         return true;
     }
-    // The first record, a NaN, or a record that differs.
-    void compare(double uscaled, double betascaled);
+    // The record read last: the line it starts on.
+    long last() const { return s.last; }
+    // A pair whose two records are whole.
+    void wholepair() { ++s.pairs; }
     // Notes the NCONF-th accepted pair, whose first record is at FIRSTLINE,
     // its VALUE and its B.
     void accept(int nconf, long firstline, double value, double b) {
-        if (nconf == 1) accepted = firstline;
-        if (!std::isfinite(value) && nonfinitepairs++ == 0) nonfinitepair(firstline, value, b);
+        if (nconf == 1) s.accepted = firstline;
+        if (!std::isfinite(value) && s.nonfinitepairs++ == 0) nonfinitepair(firstline, value, b);
     }
+    // The file ends after the first record of a pair, which starts at LINE.
+    void unpaired(long line) { s.unpaired = line; }
+    // The file goes on at LINE after the last pair the run reads (0: it
+    // seems not to).
+    void goeson(long line) { s.beyond = line; }
+
+    const scanseen& seen() const { return s; }
+
+  private:
+    // The first record, a NaN, or a record that differs.
+    void compare(double uscaled, double betascaled);
     void nonfinitepair(long firstline, double value, double b);
+
+    scanseen s;
 };
 
 }  // namespace pairstat

@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "records/retry.hpp"
 
 namespace pairstat {
 
@@ -23,20 +23,55 @@ static_assert(blocksize > 2 * maxvaluelength);
 }  // namespace
 
 inputstream::~inputstream() {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) sys::close(fd);
 }
 
-int inputstream::open(const char* name) {
-    int opened = retry([&] { return ::open(name, O_RDONLY | O_CLOEXEC); });
-    if (opened < 0) return errno;
+namespace {
+
+// Waits, at most pipewait, for a process to write to the pipe open at FD
+// (opened without waiting for one), then lets its reads wait as usual.
+sysresult waitforwriter(int fd) {
+    pollfd wait{fd, POLLIN, 0};
+    const int got = ::poll(&wait, 1, pipewait);
+    if (got < 0) return {-1, errno};
+    if (got == 0) return {-1, ETIMEDOUT};
+    const sysresult flags = sys::getflags(fd);
+    if (!flags.ok()) return flags;
+    return sys::setflags(fd, static_cast<int>(flags.value) & ~O_NONBLOCK);
+}
+
+}  // namespace
+
+sysresult inputstream::open(const char* name) {
+    // Opened without waiting, so that a pipe no process writes to does not
+    // hold the run in the open itself.
+    const sysresult opened = sys::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (!opened.ok()) return opened;
+    const int descriptor = static_cast<int>(opened.value);
     struct stat st;
-    int error = ::fstat(opened, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-    if (error != 0) {
-        ::close(opened);
-        return error;
+    sysresult got = sys::fstat(descriptor, st);
+    if (got.ok() && S_ISDIR(st.st_mode)) got = {-1, EISDIR};
+    if (got.ok() && S_ISFIFO(st.st_mode)) got = waitforwriter(descriptor);
+    if (got.ok() && !S_ISFIFO(st.st_mode)) {
+        const sysresult flags = sys::getflags(descriptor);
+        got = flags.ok() ? sys::setflags(descriptor, static_cast<int>(flags.value) & ~O_NONBLOCK) : flags;
     }
-    open(opened);
-    return 0;
+    if (!got.ok()) {
+        sys::close(descriptor);
+        return got;
+    }
+    open(descriptor);
+    file = idof(st);
+    isregular = S_ISREG(st.st_mode);
+    return {};
+}
+
+void inputstream::fingerprinted(fingerprint& into) { print = &into; }
+
+sysresult inputstream::readrest() {
+    pos = end;
+    while (fill()) pos = end;
+    return {0, readerror};
 }
 
 void inputstream::open(int descriptor) {
@@ -69,24 +104,26 @@ bool inputstream::fill() {
     const std::size_t used = static_cast<std::size_t>(end - base);
     char* room = base + used;
     std::size_t space = blocksize - used;
-    ssize_t n;
+    std::size_t n;
     if (fd >= 0) {
-        n = retry([&] { return ::read(fd, room, space); });
+        const sysresult got = sys::read(fd, room, space);
+        if (!got.ok()) readerror = got.error;
+        n = got.ok() ? static_cast<std::size_t>(got.value) : 0;
     } else {
-        n = static_cast<ssize_t>(std::min({space, chunk, static_cast<std::size_t>(sourceend - source)}));
-        std::memcpy(room, source, static_cast<std::size_t>(n));
+        n = std::min({space, chunk, static_cast<std::size_t>(sourceend - source)});
+        std::memcpy(room, source, n);
         source += n;
     }
-    if (n <= 0) {
-        if (n < 0) readerror = errno;
+    if (n == 0) {
         atend = true;
         return false;
     }
+    if (print != nullptr) print->add(room, n);
     end += n;
     return true;
 }
 
-int inputstream::skipblanksslow() {
+int inputstream::passblanks() {
     constexpr std::uint64_t eightspaces = 0x2020202020202020;
     for (;;) {
         const char* p = pos;
@@ -110,7 +147,7 @@ int inputstream::skipblanksslow() {
 }
 
 // Passes over the rest of the line without keeping any of it.
-void inputstream::skiplineslow() {
+void inputstream::passline() {
     for (;;) {
         const void* hit = std::memchr(pos, '\n', static_cast<std::size_t>(end - pos));
         if (hit != nullptr) {

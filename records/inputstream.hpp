@@ -12,7 +12,9 @@
 #include <cstddef>
 #include <memory>
 
+#include "records/fingerprint.hpp"
 #include "records/number.hpp"
+#include "records/system.hpp"
 
 namespace pairstat {
 
@@ -23,7 +25,7 @@ struct classtable {
     charclass of[256];
     constexpr classtable() : of() {
         for (int c = 0; c < 256; ++c) of[c] = other;
-        for (unsigned char c : {' ', '\t', '\r'}) of[c] = blank;
+        for (char c : {' ', '\t', '\r'}) of[static_cast<unsigned char>(c)] = blank;
         of[static_cast<unsigned char>('\n')] = lineend;
         of[static_cast<unsigned char>(',')] = comma;
         of[static_cast<unsigned char>('/')] = slash;
@@ -33,6 +35,9 @@ inline constexpr classtable classes;
 
 inline charclass classof(char c) { return classes.of[static_cast<unsigned char>(c)]; }
 inline bool isseparator(char c) { return classof(c) != other; }
+
+// How long a pipe given as an input file may stay without a writer.
+inline constexpr int pipewait = 10 * 1000;  // milliseconds
 
 // A place in the file: 1-based line, and 1-based byte column.
 struct place {
@@ -48,10 +53,18 @@ class inputstream {
     ~inputstream();
 
     // Opens NAME for reading. The file must exist and must not be a folder.
-    // Returns 0, or the errno that tells why it can't be read.
-    int open(const char* name);
+    // A pipe is read once a process writes to it: one that no process opens
+    // for writing within pipewait fails with ETIMEDOUT, rather than hold the
+    // run for ever. Gives back the errno that tells why it can't be read.
+    sysresult open(const char* name);
     // Reads the open descriptor FD, which the stream then closes.
     void open(int fd);
+    // Takes every byte of the file into PRINT, which must outlive the stream;
+    // called before the first request.
+    void fingerprinted(fingerprint& print);
+    // Reads the rest of the file, taking it into the fingerprint only (the
+    // stream is at its end afterwards). Gives back a read's errno.
+    sysresult readrest();
     // Reads bytes in memory, which must outlive the stream, taking at most
     // CHUNK of them at a time into the block, as a file's come in reads.
     void openmemory(const char* first, const char* last, std::size_t chunk = 64 * 1024);
@@ -72,7 +85,7 @@ class inputstream {
             pos = p;
             return static_cast<unsigned char>(*p);
         }
-        return skipblanksslow();
+        return passblanks();
     }
     // Passes over the rest of the line, its line end included.
     void skipline() {
@@ -81,7 +94,7 @@ class inputstream {
             ++pos;
             return;
         }
-        skiplineslow();
+        passline();
     }
     // Takes the text of one value, up to the next separator or the end of the
     // file, as [first, last) inside the block. Returns false if it is longer
@@ -106,10 +119,14 @@ class inputstream {
     long line() const { return lineno; }
     // The errno of a failed read, 0 if none.
     int error() const { return readerror; }
+    // The file read (zero for bytes in memory), and whether it is a regular
+    // file, which can be read again the same.
+    const fileid& id() const { return file; }
+    bool regular() const { return isregular; }
 
   private:
-    int skipblanksslow();
-    void skiplineslow();
+    int passblanks();
+    void passline();
     bool fill();
     long long offset(const char* p) const { return bufferoffset + (p - buffer.get()); }
     // The byte at P, just passed, was a line end.
@@ -127,6 +144,9 @@ class inputstream {
     const char* end = nullptr;   // the end of the bytes in the block
     bool atend = false;          // the file has no more bytes beyond `end`
     int readerror = 0;           // errno of a failed read
+    fingerprint* print = nullptr;  // takes in every byte read, where set
+    fileid file;
+    bool isregular = false;
     long lineno = 1;             // the line of `pos`
     long long bufferoffset = 0;  // file offset of buffer[0]
     long long lineoffset = 0;    // file offset of the first byte of the current line

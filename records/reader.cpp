@@ -296,25 +296,4 @@ readoutcome readname(inputstream& in, char (&name)[namelength], nametext& writte
                    [&](std::size_t& index, readoutcome& out) { return namevalue(in, name, written, index, out); });
 }
 
-std::string shown(std::string_view text, bool quoted) {
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    std::size_t k = 0;
-    for (; k < text.size() && out.size() < shownlength; ++k) {
-        const unsigned char c = static_cast<unsigned char>(text[k]);
-        if (c == '\\' || (quoted && c == '"')) {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f) {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    if (k < text.size()) out += "...";
-    return out;
-}
-
 }  // namespace pairstat

@@ -17,20 +17,10 @@
 #include <string>
 #include <string_view>
 
+#include "records/escape.hpp"
 #include "records/inputstream.hpp"
 
 namespace pairstat {
-
-// Longest part of a name or value a message shows, in shown characters; more
-// is shown as "...".
-inline constexpr std::size_t shownlength = 60;
-
-// TEXT as a message shows it: bytes that a terminal would not show as they are
-// (below 0x20, and 0x7f and above) as \xNN, a backslash doubled, and with
-// QUOTED a quotation mark after a backslash too, so the text can stand between
-// quotation marks; cut once shownlength characters are shown, with "..."
-// where more followed.
-std::string shown(std::string_view text, bool quoted = false);
 
 // Length of a name item: a longer name keeps its leftmost characters, a
 // shorter one is padded with blanks.
@@ -52,10 +42,8 @@ struct readoutcome {
     long line = 0;              // 1-based line of the offending text, or of the end of the file
     long column = 0;            // 1-based byte column of the same
     const char* expected = "";  // "a number", "a results-file name", ...
-    char found[72];             // the offending text as shown (see shown); empty at the end of the file
+    char found[72] = {};        // the offending text as shown (see shown); empty at the end of the file
     int error = 0;              // errno of a read error
-
-    readoutcome() { found[0] = '\0'; }
 };
 
 // Reads one data record: four numbers, starting at the next line not yet read.

@@ -61,7 +61,7 @@ std::string name(inputstream& in) {
 // The text comes into the reader's block in pieces of every small size too, so
 // values, separators and line ends straddle the refills.
 TEST(reader, cases) {
-    for (std::size_t chunk : {64 * 1024, 1, 2, 3, 5}) {
+    for (std::size_t chunk : {std::size_t{64 * 1024}, std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{5}}) {
         for (const auto& [text, want] : cases("records.txt"))
             EXPECT_EQ(frommemory(text, chunk, records), want) << text << ", pieces of " << chunk;
         for (const auto& [text, want] : cases("names.txt"))

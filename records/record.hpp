@@ -1,25 +1,38 @@
 // The record of a run: one file, a header line and one line of tab-separated
 // fields, that a script reads to learn what the run did without parsing its
-// console or its messages. It replaces the file of that name whole, so a
-// reader finds the last run's record, none, or (while a run goes on) none:
-// never half of one.
+// console or its messages, and that a later run of the same folder reads to
+// tell whether the inputs it holds now are the ones a run already finished on.
 //
-// The fields, in this order (more may follow in a later version):
+// The fields, in this order (more may follow in a later version, which makes
+// its records another version's):
 //   folder status ut beta nconf mean error tau dtau corrected flags message
+//   data control
 // Numbers are written as the results file writes them, so they read back to
 // the same double; a field the run did not get to is empty. In text, a tab,
 // a line end and a backslash are written \t, \n and \\, other control bytes
-// \xNN; other bytes stand as they are.
+// \xNN; other bytes stand as they are (see recordtext). `data` and `control`
+// are the fingerprints of ttteste.dat and fname.dat as the run read them,
+// empty where it did not get to the end of them or where one is not a
+// regular file.
 #pragma once
 
-#include <initializer_list>
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "records/system.hpp"
 
 namespace pairstat {
 
 inline constexpr char recordheader[] =
-    "folder\tstatus\tut\tbeta\tnconf\tmean\terror\ttau\tdtau\tcorrected\tflags\tmessage\n";
+    "folder\tstatus\tut\tbeta\tnconf\tmean\terror\ttau\tdtau\tcorrected\tflags\tmessage\tdata\tcontrol\n";
+// How every version's record begins: what tells a record from other files.
+inline constexpr char recordstart[] = "folder\tstatus\tut\tbeta\tnconf\tmean\terror\ttau\tdtau\tcorrected\tflags\tmessage";
+// The fields every version's record has, up to `message`.
+inline constexpr std::size_t recordfirstfields = 12;
+// A record is a few hundred bytes: the header, the folder and a message.
+inline constexpr std::size_t recordmost = 64 * 1024;
 
 // What a run got to, field by field; `has...` says which groups it reached.
 struct runrecord {
@@ -39,55 +52,67 @@ struct runrecord {
     double corrected = 0.0;
     std::string flags;    // comma-separated
     std::string message;  // a failed run's diagnostic, without the program's name
+    std::string data;     // the fingerprint of the data file, or empty
+    std::string control;  // the fingerprint of the control file, or empty
 };
 
 // The record's line for RUN, ending in a line end (the header not included).
 std::string recordline(const runrecord& run);
 
-// TEXT as a record field: tab, line end and backslash as \t, \n, \\, other
-// control bytes (below 0x20, and 0x7f) as \xNN.
-std::string recordtext(std::string_view text);
-
-// A record being written: a new file beside the record, which takes the
-// record's name only once it is whole. Removed, if it never took it, when
-// this goes.
-struct recordfile {
-    std::string name;  // the record: the name given, or the file a symbolic link there leads to
-    std::string temp;  // the new file's name beside it, once it has one
-    int fd = -1;
-    bool unnamed = false;  // the new file has no name yet
-    bool dropped = false;  // given up: nothing is written
-
-    recordfile() = default;
-    recordfile(const recordfile&) = delete;
-    recordfile& operator=(const recordfile&) = delete;
-    ~recordfile();
+// What a file at a record's name holds.
+enum class recordform {
+    absent,     // no file there
+    empty,      // an empty file: what a crash may leave of a record just made
+    notrecord,  // a file that is not a record of any version
+    older,      // a record of another version's fields
+    current,    // a record of this version's fields
 };
 
-// Why a record could not be started or written, beyond an errno: its name
-// stands for something other than a regular file (a device, a folder, a
-// pipe), or for a file that is not a record (a header and one line, or
-// empty) or that the run reads. A record replaces only a record.
-inline constexpr int notregular = -1;
-inline constexpr int notrecord = -2;
+// A record as read back. The fields stand as written, escapes and all.
+struct recordview {
+    recordform form = recordform::absent;
+    std::string header;               // the header, without its line end
+    std::vector<std::string> fields;  // the line's fields, as many as it has
+    bool statusread = false;          // `status` is a whole number
+    int status = 0;
 
-// Starts the record NAME, which must not name any of the files KEEP (the
-// run's inputs, whether they exist or not): removes the last run's record, so
-// that a run that does not finish leaves none, makes the new file beside it
-// (mode 0666 less the umask) and writes the header there. Returns 0, or why it
-// could not.
-int openrecord(recordfile& record, const char* name, std::initializer_list<const char*> keep);
+    // The field called NAME, or empty where the record has none.
+    std::string_view field(std::string_view name) const;
+    // Whether the run succeeded, by a record of any version.
+    bool succeeded() const { return form >= recordform::older && statusread && status == 0; }
+};
 
-// Whether the record's name stands for the file open at FD (a results file
-// named as the record by mistake).
-bool isrecord(const recordfile& record, int fd);
+// Tells what TEXT, a whole file's content, holds as a record.
+recordview parserecord(std::string_view text);
 
-// Gives up the record: the new file is removed, and commitrecord then writes
-// nothing.
-void droprecord(recordfile& record);
+// Reads the file NAME as a record; a missing file is a record `absent`. A
+// file that is not a regular file or is longer than any record is `notrecord`
+// without being read.
+sysresult loadrecord(const char* name, recordview& out);
 
-// Writes LINE after the header and gives the file the record's name. Returns 0 (at once for a dropped record), or why it
-// could not; the new file is then removed.
-int commitrecord(recordfile& record, std::string_view line);
+// Whether the record says that its run succeeded on inputs whose fingerprints
+// were DATA and CONTROL, in this version's fields: the folder is then up to
+// date, and another run of it would add nothing.
+bool uptodate(const recordview& record, std::string_view data, std::string_view control);
+
+// The note a run leaves beside its record, under the results file's lock,
+// just before it appends its line: the inputs it ran on, and where in the
+// results file the line's text starts, and the line. A later run of the
+// same inputs that finds that line at that place in the file the control file
+// names knows the line went in, and completes the record instead of
+// appending again.
+struct appendnote {
+    std::string data;     // the fingerprint of the data file
+    std::string control;  // the fingerprint of the control file
+    long long at = 0;     // the offset the line's text starts at
+    std::string line;     // the line, with its line end
+};
+
+// The note's text: a header and one line of fields, the last a fingerprint of
+// the rest of the line, so that a note cut short or changed by hand reads as
+// none.
+std::string notetext(const appendnote& note);
+// Reads NOTE back from TEXT; false where TEXT is not a whole note.
+bool readnote(std::string_view text, appendnote& note);
 
 }  // namespace pairstat

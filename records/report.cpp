@@ -1,13 +1,11 @@
 #include "records/report.hpp"
 
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 
 #include <unistd.h>
 
 #include "records/number.hpp"
-#include "records/retry.hpp"
 
 namespace pairstat {
 
@@ -64,20 +62,5 @@ reportline resultsline(double ut, double beta, double value, double spread) {
 writeoutcome writeconsole(const reportline& line) { return writeconsole(line.text, line.length); }
 
 writeoutcome writeconsole(const char* text, std::size_t length) { return writeall(STDOUT_FILENO, text, length); }
-
-writeoutcome writeall(int fd, const char* text, std::size_t length) {
-    writeoutcome out;
-    out.asked = length;
-    while (out.written < out.asked) {
-        ssize_t n = retry([&] { return ::write(fd, text + out.written, out.asked - out.written); });
-        if (n < 0) {
-            out.error = errno;
-            break;
-        }
-        if (n == 0) break;  // nothing taken and no reason given: trying again would spin
-        out.written += static_cast<std::size_t>(n);
-    }
-    return out;
-}
 
 }  // namespace pairstat

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 
+#include "records/system.hpp"
+
 namespace pairstat {
 
 struct reportline {
@@ -22,19 +24,6 @@ reportline countline(double ut, double beta, int nconf);
 reportline meanline(double mean, double stddev);
 // " 4.0 5.0 0.625 0.125": the results-file line, single- and multi-sample alike.
 reportline resultsline(double ut, double beta, double value, double spread);
-
-// What became of a write: a count that differs from the length asked, 0
-// included, is a failure.
-struct writeoutcome {
-    int error = 0;            // errno of the failed call, 0 if it failed by its count alone
-    std::size_t written = 0;  // bytes written
-    std::size_t asked = 0;    // bytes there were to write
-    bool ok() const { return error == 0 && written == asked; }
-};
-
-// Writes LENGTH bytes of TEXT to FD, going on after a partial write until all
-// of it is written, a call fails, or a call writes nothing.
-writeoutcome writeall(int fd, const char* text, std::size_t length);
 
 // Writes LINE to the console (standard output), as writeall does.
 writeoutcome writeconsole(const reportline& line);

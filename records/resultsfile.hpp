@@ -3,26 +3,16 @@
 // to it at the same time.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <string>
+#include <string_view>
 
+#include "records/filelock.hpp"
 #include "records/report.hpp"
+#include "records/system.hpp"
 
 namespace pairstat {
-
-// The results file, open for appending; closed when it goes.
-struct resultsfile {
-    int fd = -1;
-    bool regular = false;   // a regular file: appends are locked and cut back on failure
-    bool readable = false;  // open for reading too, so its last byte can be looked at
-    bool shared = false;    // on a file system other machines may change (a network one)
-
-    resultsfile() = default;
-    resultsfile(const resultsfile&) = delete;
-    resultsfile& operator=(const resultsfile&) = delete;
-    ~resultsfile();
-};
 
 // What became of opening the results file.
 struct openoutcome {
@@ -32,41 +22,16 @@ struct openoutcome {
     bool ok() const { return error == 0 && !refused; }
 };
 
-// Opens NAME for appending, creating it empty (mode 0666 less the umask) if it
-// is missing; never truncates it and writes nothing. A regular file is opened
-// for reading too where the user may read it. A pipe that no process reads
-// fails at once (ENXIO) rather than waiting for a reader. Only a regular file,
-// a pipe or a character device (/dev/null, a terminal) is kept: a block
-// device, where every write would land at its start, is refused.
-openoutcome openresults(resultsfile& results, const char* name);
-
-// How long an append waits for a lock another process holds. Another run
-// holds it for the milliseconds of one write and flush, and a burst of
-// hundreds of runs started together (a job array) drains in seconds, so the
-// wait is quiet for 10 seconds; past them it is told, and it is bounded: five
-// minutes in all outlast a slow flush on a loaded network file system, yet
-// free a batch job whose results file a stuck process holds.
-inline constexpr std::chrono::seconds lockquiet{10};
-inline constexpr std::chrono::minutes lockbound{5};
-
-struct lockwait {
-    std::chrono::milliseconds quiet = lockquiet;  // waited without a word
-    std::chrono::milliseconds bound = lockbound;  // waited in all, then given up
-    // Told once, when the quiet wait has run out: the id of the process that
-    // holds the lock, 0 where the system does not say (a network file system).
-    std::function<void(long holder)> waiting;
-    // Told once the line is certain to be written to a regular file, just
-    // before the write (not for a pipe, whose write may wait on its reader).
-    std::function<void()> writing;
-};
-
 // The step of an append that failed.
 enum class appendstep {
-    none,   // the line was appended
-    lock,   // the lock could not be taken, or was still held when the wait ran out
-    stat,   // the file's length or last byte could not be read
-    write,  // the line could not be written whole
-    sync,   // the line could not be flushed to the device
+    none,      // the line was appended
+    lock,      // the lock could not be taken, or was still held when the wait ran out
+    reopen,    // the name came to stand for another file, which could not be opened
+    record,    // the name came to stand for a run's record, which is no results file
+    stat,      // the file's length or last byte could not be read
+    note,      // the note made just before the write (see append) could not be made
+    write,     // the line could not be written whole
+    sync,      // the line could not be flushed to the device
 };
 
 // What a failed append left in the file.
@@ -90,16 +55,59 @@ struct appendoutcome {
     bool ok() const { return failed == appendstep::none; }
 };
 
-// Appends LINE to the results file. For a regular file it takes an exclusive
-// record lock on the whole file, waiting as WAIT says; under the lock, if the
-// file does not end with a line end (and can be read), it puts one before the
-// line, then writes both with one call and flushes them to the device; should
-// the write or the flush fail, it cuts the file back to the length it had (see
-// cutback), so the file only ever gains whole lines. A pipe or a character
-// device gets the line with one call, without lock or cut. A lock still held
-// when the wait runs out may yet be taken for the file later: closing the
-// file lets go of it.
-appendoutcome appendline(resultsfile& results, const reportline& line, const lockwait& wait = {});
+// Told under the lock, once the line is certain to be written to a regular
+// file, just before the write: the offset the line's text will start at.
+// Gives back 0 to go on, or an errno to give up with nothing written.
+using placing = std::function<int(long long at)>;
+
+// The results file, open for appending; closed when it goes.
+class resultsfile {
+  public:
+    resultsfile() = default;
+    resultsfile(const resultsfile&) = delete;
+    resultsfile& operator=(const resultsfile&) = delete;
+    ~resultsfile();
+
+    // Opens NAME for appending, creating it empty (mode 0666 less the umask)
+    // if it is missing; never truncates it and writes nothing. A regular file
+    // is opened for reading too where the user may read it. A pipe that no
+    // process reads fails at once (ENXIO) rather than waiting for a reader.
+    // Only a regular file, a pipe or a character device (/dev/null, a
+    // terminal) is kept: a block device, where every write would land at its
+    // start, is refused.
+    openoutcome open(const char* name);
+
+    // The file that is open.
+    fileid id() const;
+
+    // Appends LINE. For a regular file it takes an exclusive record lock on
+    // the whole file, waiting as WAIT says. Under the lock: should the name
+    // stand for another file by now (a file put in its place, or none), that
+    // file is opened instead and the append begins again there, unless it is
+    // a run's record; if the file does not end with a line end (and can be
+    // read), a line end goes before the line; WRITING is told where the line
+    // will start; then both are written with one call and flushed to the
+    // device. Should the write or the flush fail, the file is cut back to the
+    // length it had (see cutback), so the file only ever gains whole lines.
+    // A pipe or a character device gets the line with one call, without lock
+    // or cut. A lock still held when the wait runs out may yet be taken for
+    // the file later: closing the file lets go of it.
+    appendoutcome append(const reportline& line, const lockwait& wait = {}, const placing& writing = {});
+
+    // Whether the file holds TEXT at offset AT (a regular file that can be
+    // read, as it is now).
+    bool holds(long long at, std::string_view text) const;
+
+  private:
+    void close();
+    appendoutcome append(const reportline& line, const lockwait& wait, const placing& writing, int reopened);
+
+    std::string name;
+    int fd = -1;
+    bool regular = false;   // a regular file: appends are locked and cut back on failure
+    bool readable = false;  // open for reading too, so its last byte can be looked at
+    bool shared = false;    // on a file system other machines may change (a network one)
+};
 
 // Takes back the WROTE bytes a failed append put after the BEFORE bytes the
 // file held: cuts the file to BEFORE only when its length is exactly BEFORE +

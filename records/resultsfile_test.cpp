@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include "records/inputstream.hpp"
-#include "records/retry.hpp"
 
 namespace pairstat {
 namespace {
@@ -63,7 +62,7 @@ TEST(resultsfile, cutback) {
 TEST(resultsfile, lockbound) {
     scratchfile file("");
     resultsfile results;
-    ASSERT_TRUE(openresults(results, file.name.c_str()).ok());
+    ASSERT_TRUE(results.open(file.name.c_str()).ok());
     int other = ::open(file.name.c_str(), O_RDWR);
     struct flock lock {};
     lock.l_type = F_WRLCK;
@@ -73,10 +72,9 @@ TEST(resultsfile, lockbound) {
     std::vector<long> told;
     lockwait wait{std::chrono::milliseconds(50),
                   std::chrono::milliseconds(300),
-                  [&told](long holder) { told.push_back(holder); },
-                  {}};
+                  [&told](long holder) { told.push_back(holder); }};
     auto start = std::chrono::steady_clock::now();
-    appendoutcome got = appendline(results, line, wait);
+    appendoutcome got = results.append(line, wait);
     EXPECT_GE(std::chrono::steady_clock::now() - start, wait.bound);
     EXPECT_EQ(got.failed, appendstep::lock);
     EXPECT_EQ(got.error, 0);
@@ -86,21 +84,9 @@ TEST(resultsfile, lockbound) {
 
     ::close(other);
     told.clear();
-    EXPECT_TRUE(appendline(results, line, wait).ok());
+    EXPECT_TRUE(results.append(line, wait).ok());
     EXPECT_TRUE(told.empty());
     EXPECT_EQ(file.contents(), std::string(line.text, line.length));
-}
-
-// A call is made again only when it failed with EINTR: one that did its work
-// is not repeated, whatever errno still holds from before it.
-TEST(resultsfile, retry) {
-    int calls = 0;
-    errno = EINTR;  // made again, the call clears it so that the loop ends
-    EXPECT_EQ(retry([&] { return calls++ == 0 ? 5 : (errno = 0); }), 5);
-    EXPECT_EQ(calls, 1);
-    // EINTR three times, then EIO; a sixth call would succeed.
-    EXPECT_EQ(retry([&] { return (errno = ++calls < 5 ? EINTR : EIO), calls < 6 ? -1 : 0; }), -1);
-    EXPECT_EQ(calls, 5);
 }
 
 // A process started with its standard input closed gets descriptor 0 for the
@@ -111,14 +97,14 @@ TEST(resultsfile, descriptorzero) {
     ::close(STDIN_FILENO);
     {
         inputstream data;
-        EXPECT_EQ(data.open(file.name.c_str()), 0);
+        EXPECT_TRUE(data.open(file.name.c_str()).ok());
         EXPECT_EQ(data.peek(), '1');
     }
     EXPECT_EQ(::fcntl(STDIN_FILENO, F_GETFD), -1);
     {
         resultsfile results;
-        openresults(results, file.name.c_str());
-        EXPECT_EQ(results.fd, 0);
+        results.open(file.name.c_str());
+        EXPECT_GE(::fcntl(STDIN_FILENO, F_GETFD), 0);  // the results file took descriptor 0
     }
     EXPECT_EQ(::fcntl(STDIN_FILENO, F_GETFD), -1);
     ::dup2(input, STDIN_FILENO);

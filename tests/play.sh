@@ -15,6 +15,9 @@
 #   expect.NAME     what file NAME holds after the run
 # In what the run leaves, the working folder's absolute name reads FOLDER.
 # Every other file left in the working folder must be an input, as it was.
+# With BLESS=1 in the environment, a case that differs gets what the run left
+# as its expect.* files (status, console and stderr where not the default,
+# and each file left that is not an input), to be read before it is kept.
 set -u
 case=$1
 PAIRSTAT=$2
@@ -69,4 +72,21 @@ for f in "$work"/* "$work"/.[!.]*; do
   [ -e "$case/$name" ] || { echo "FAIL: the run left an unexpected file $name"; failed=1; continue; }
   [ ! -f "$f" ] || compare "input $name" "$case/$name" "$f"
 done
+if [ "$failed" = 1 ] && [ "${BLESS:-}" = 1 ]; then
+  bless() {  # expected file, what the run left (FOLDER put back)
+    sed "s|$work|FOLDER|g" "$2" >"$1"
+  }
+  had=$(cd "$case" && ls -a | sed -n 's/^expect\.//p')
+  rm -f "$case"/expect.*
+  grep -qx 0 "$got/status" || cp "$got/status" "$case/expect.status"
+  [ ! -s "$got/console" ] || bless "$case/expect.console" "$got/console"
+  [ ! -s "$got/stderr" ] || bless "$case/expect.stderr" "$got/stderr"
+  for f in "$work"/* "$work"/.[!.]*; do
+    name=${f##*/}
+    [ -f "$f" ] || continue
+    [ ! -e "$case/$name" ] || printf '%s\n' "$had" | grep -qxF "$name" || continue
+    bless "$case/expect.$name" "$f"
+  done
+  echo "blessed: $case"
+fi
 exit $failed
