@@ -254,6 +254,12 @@ failure journalisresults(const std::string& name) {
                                 ": it is the record's journal, not a results file; nothing was appended"};
 }
 
+failure journalunread(const std::string& name, int error, const std::string& results) {
+    return {exitioerror, "cannot read the record's journal " + quoted(name) + ": " + std::strerror(error) +
+                             "; nothing was appended to " + quoted(results) +
+                             ", which may hold this run's line already"};
+}
+
 failure recordlost(const std::string& name, const recordoutcome& got, const failure& run,
                    const std::string& appended) {
     const std::string lost = "cannot write the record " + quoted(name) + ": " + whyrecord(got);

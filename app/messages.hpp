@@ -52,6 +52,8 @@ failure journalfailed(const std::string& name, const recordoutcome& got);
 // The record NAME, or its journal, is the results file.
 failure recordisresults(const std::string& name);
 failure journalisresults(const std::string& name);
+// The journal NAME could not be read (ERROR), so nothing was appended to RESULTS.
+failure journalunread(const std::string& name, int error, const std::string& results);
 // The record NAME could not be written at the end, as GOT says, after a run
 // that ended as RUN says; APPENDED names the results file that holds the
 // run's line, or is empty if it appended none.

@@ -287,10 +287,18 @@ int run(warnings& warned, const char* recordname, bool again) {
         }
         // A run of these inputs that was stopped after its line went in, and
         // before its record: the journal's note shows the line where it went.
+        // A journal that can't be read may hold the proof: nothing is risked.
         appendnote note;
+        bool whole = false;
+        bool there = false;
         const std::string line(got.line.text, got.line.length);
-        if (got.hasline && on->printed && on->log.read(note) && note.data == fields.data &&
-            note.control == fields.control && note.line == line && results.holds(note.at, line)) {
+        if (int error = got.hasline && on->printed ? on->log.read(note, whole) : 0; error != 0) {
+            failed = journalunread(journalname(on->record.name()), error, got.name);
+        } else if (whole && note.data == fields.data && note.control == fields.control && note.line == line) {
+            if (int unread = results.holds(note.at, line, there); unread != 0)
+                failed = appendfailed(got.name, {appendstep::stat, unread}, "");
+        }
+        if (there) {
             warnrecovered(warned, got.name, note.at);
             got.hasline = false;
             appended = got.name;

@@ -103,14 +103,16 @@ fileid journal::id() const {
     return fd >= 0 && sys::fstat(fd, st).ok() ? idof(st) : fileid{};
 }
 
-bool journal::read(appendnote& note) const {
+int journal::read(appendnote& note, bool& whole) const {
     // A note is the size of a line and two fingerprints; more is not one.
     constexpr std::size_t most = 4096;
     std::string text(most, '\0');
     const sysresult got = sys::pread(fd, text.data(), text.size(), 0);
-    if (!got.ok()) return false;
+    whole = false;
+    if (!got.ok()) return got.error;
     text.resize(static_cast<std::size_t>(got.value));
-    return readnote(text, note);
+    whole = readnote(text, note);
+    return 0;
 }
 
 int journal::write(const appendnote& note) {

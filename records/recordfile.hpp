@@ -54,8 +54,9 @@ class journal {
     recordoutcome open(const std::string& record, const lockwait& wait);
     // The journal's file.
     fileid id() const;
-    // The note the journal holds, where it holds a whole one.
-    bool read(appendnote& note) const;
+    // Reads the note the journal holds into NOTE, and sets WHOLE to whether
+    // it is a whole one. Gives back the errno of a failed read.
+    int read(appendnote& note, bool& whole) const;
     // Writes NOTE in place of what the journal held. Gives back the errno.
     int write(const appendnote& note);
 

@@ -136,11 +136,14 @@ fileid resultsfile::id() const {
     return fd >= 0 && sys::fstat(fd, st).ok() ? idof(st) : fileid{};
 }
 
-bool resultsfile::holds(long long at, std::string_view text) const {
-    if (!readable || at < 0) return false;
-    std::string there(text.size(), '\0');
-    const sysresult got = sys::pread(fd, there.data(), there.size(), at);
-    return got.ok() && static_cast<std::size_t>(got.value) == text.size() && there == text;
+int resultsfile::holds(long long at, std::string_view text, bool& there) const {
+    there = false;
+    if (!readable || at < 0) return 0;
+    std::string found(text.size(), '\0');
+    const sysresult got = sys::pread(fd, found.data(), found.size(), at);
+    if (!got.ok()) return got.error;
+    there = static_cast<std::size_t>(got.value) == text.size() && found == text;
+    return 0;
 }
 
 leftfile cutback(int fd, long long before, long long wrote) {

@@ -94,9 +94,10 @@ class resultsfile {
     // the file later: closing the file lets go of it.
     appendoutcome append(const reportline& line, const lockwait& wait = {}, const placing& writing = {});
 
-    // Whether the file holds TEXT at offset AT (a regular file that can be
-    // read, as it is now).
-    bool holds(long long at, std::string_view text) const;
+    // Sets THERE to whether the file holds TEXT at offset AT, as it is now
+    // (false for a file that is not a regular file, or can't be read). Gives
+    // back the errno of a failed read.
+    int holds(long long at, std::string_view text, bool& there) const;
 
   private:
     void close();
