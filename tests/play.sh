@@ -13,6 +13,8 @@
 #   expect.console  what the run writes to standard output (absent: nothing)
 #   expect.stderr   what it writes to standard error (absent: nothing)
 #   expect.NAME     what file NAME holds after the run
+#   novalgrind      why the case can't run under valgrind (with UNDERVALGRIND
+#                   set in the environment it is then skipped)
 # In what the run leaves, the working folder's absolute name reads FOLDER.
 # Every other file left in the working folder must be an input, as it was.
 # With BLESS=1 in the environment, a case that differs gets what the run left
@@ -29,8 +31,12 @@ trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work" "$got"' EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT HUP
 
+if [ -n "${UNDERVALGRIND:-}" ] && [ -f "$case/novalgrind" ]; then
+  echo "skipped under valgrind: $(cat "$case/novalgrind")"
+  exit 77
+fi
 for f in "$case"/*; do
-  case ${f##*/} in expect.* | run | args | about) ;; *) cp -RL "$f" "$work/" ;; esac
+  case ${f##*/} in expect.* | run | args | about | novalgrind) ;; *) cp -RL "$f" "$work/" ;; esac
 done
 set --
 [ ! -f "$case/args" ] || while IFS= read -r arg; do set -- "$@" "$arg"; done <"$case/args"
