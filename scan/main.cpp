@@ -1,0 +1,242 @@
+// pairstat-scan: a scan of many run folders, on this machine or as a Slurm job
+// array, and what the runs left: the folders that failed or warned or are out
+// of date, and one table of their records.
+//
+//   pairstat-scan run [-j N] [--all] FOLDER...
+//   pairstat-scan submit [-b N] [-- SBATCH-OPTION... [--]] FOLDER...
+//   pairstat-scan failed | outdated | table FOLDER...
+//   pairstat-scan warned FLAG[,FLAG...] FOLDER...
+//
+// A lone - in place of the folders reads them from standard input, one a line.
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <glob.h>
+#include <unistd.h>
+
+#include "records/escape.hpp"
+#include "records/system.hpp"
+#include "scan/folders.hpp"
+#include "scan/listing.hpp"
+#include "scan/runner.hpp"
+#include "scan/say.hpp"
+#include "scan/submit.hpp"
+
+namespace pairstat {
+namespace {
+
+const std::string usage =
+    "usage: pairstat-scan run [-j N] [--all] | submit [-b N] [-- SBATCH-OPTION... --] | failed | outdated | "
+    "warned FLAG[,FLAG...] | table, then FOLDER... or - (read from standard input)";
+
+[[noreturn]] void refuse(const std::string& why) { die(scanusage, why + "; " + usage); }
+
+// TEXT as a whole number from 1 up, for OPTION.
+int count(const char* option, std::string_view text) {
+    int value = 0;
+    const bool digits = !text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string::npos;
+    if (digits) value = std::stoi(std::string(text));
+    if (!digits || value < 1 || text[0] == '0')
+        refuse(std::string(option) + " takes a whole number from 1 up, not '" + shown(text) + "'");
+    return value;
+}
+
+// The whole of standard input.
+std::string readinput() {
+    std::string text;
+    char block[65536];
+    for (sysresult got; (got = sys::read(STDIN_FILENO, block, sizeof block)).ok() && got.value > 0;)
+        text.append(block, static_cast<std::size_t>(got.value));
+    return text;
+}
+
+std::string cwd() {
+    std::unique_ptr<char, decltype(&std::free)> here(::getcwd(nullptr, 0), &std::free);
+    return here ? std::string(here.get()) : std::string(".");
+}
+
+// The folders the arguments name, each once; stops the program where they
+// can't be taken, or where a pattern matched nothing and nothing is left.
+std::vector<folder> foldersof(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) refuse("no folders given");
+    const bool piped = arguments.size() == 1 && arguments[0] == "-";
+    folderlist got = readfolders(arguments, piped ? readinput() : std::string());
+    if (!got.ok()) die(scanusage, got.refused);
+    for (const std::string& pattern : got.unmatched) tell("pairstat-scan: no folders match '" + shown(pattern) + "'\n");
+    if (got.folders.empty() && !got.unmatched.empty()) std::exit(scannoinput);
+    return std::move(got.folders);
+}
+
+// How the folders were given, for the hint that names the failed ones: */
+// where they are every folder here, as the shell expands it.
+std::string given(const std::vector<std::string>& arguments) {
+    glob_t here{};
+    std::string how = "FOLDER...";
+    if (::glob("*/", 0, nullptr, &here) == 0) {
+        std::vector<std::string> every(here.gl_pathv, here.gl_pathv + here.gl_pathc);
+        if (every == arguments) how = "*/";
+    }
+    ::globfree(&here);
+    return how;
+}
+
+// Blocks the signals a scan waits for, from before it starts anything: one
+// that comes early is then taken in its turn, never lost or left to end the
+// scan halfway.
+void blocksignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&set, signal);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+std::string pairstatprogram() {
+    std::string why;
+    std::string program = findpairstat(why);
+    if (program.empty()) die(scannoprogram, why);
+    return program;
+}
+
+int run(std::vector<std::string> arguments) {
+    runoptions options;
+    options.jobs = processors();
+    std::size_t k = 0;
+    for (; k < arguments.size(); ++k) {
+        const std::string& a = arguments[k];
+        if (a == "--") {
+            ++k;
+            break;
+        }
+        if (a == "-j") {
+            if (k + 1 == arguments.size()) refuse("-j takes a number");
+            options.jobs = count("-j", arguments[++k]);
+        } else if (a.starts_with("-j")) {
+            options.jobs = count("-j", std::string_view(a).substr(2));
+        } else if (a == "--all") {
+            options.all = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            refuse("unknown option '" + shown(a) + "'");
+        } else {
+            break;
+        }
+    }
+    arguments.erase(arguments.begin(), arguments.begin() + static_cast<long>(k));
+    blocksignals();
+    const std::vector<folder> folders = foldersof(arguments);
+    if (folders.empty()) die(0, "no folders: nothing to run");
+    options.pairstat = pairstatprogram();
+    options.terminal = ::isatty(STDERR_FILENO) == 1;
+    options.given = given(arguments);
+    return runscan(folders, options);
+}
+
+int submit(std::vector<std::string> arguments) {
+    submitoptions options;
+    options.timed = std::getenv("SBATCH_TIMELIMIT") != nullptr && *std::getenv("SBATCH_TIMELIMIT") != '\0';
+    std::size_t k = 0;
+    for (; k < arguments.size(); ++k) {
+        const std::string& a = arguments[k];
+        if (a == "-b") {
+            if (k + 1 == arguments.size()) refuse("-b takes a number");
+            options.block = count("-b", arguments[++k]);
+        } else if (a.starts_with("-b")) {
+            options.block = count("-b", std::string_view(a).substr(2));
+        } else if (a == "--" || a.size() <= 1 || a[0] != '-') {
+            break;
+        } else {
+            refuse("unknown option '" + shown(a) + "'");
+        }
+    }
+    // sbatch's options: after --, up to a second -- where there is one, else
+    // up to the first word that does not start with -. The CPUs of a task
+    // are read from them, and whether they set a time limit.
+    if (k < arguments.size() && arguments[k] == "--") {
+        ++k;
+        const bool ended = std::find(arguments.begin() + static_cast<long>(k), arguments.end(), "--") != arguments.end();
+        std::string previous;
+        for (; k < arguments.size(); ++k) {
+            const std::string& a = arguments[k];
+            if (ended && a == "--") {
+                ++k;
+                break;
+            }
+            if (!ended && (a.size() <= 1 || a[0] != '-')) break;
+            if (a.starts_with("-a") || a == "--array" || a.starts_with("--array="))
+                die(scanusage, "submit makes the job array itself: leave out '" + shown(a) + "'");
+            if (a.starts_with("-t") || a == "--time" || a.starts_with("--time=")) options.timed = true;
+            if (a.starts_with("-c") && a.size() > 2) options.cpus = count("--cpus-per-task", std::string_view(a).substr(2));
+            if (a.starts_with("--cpus-per-task=")) options.cpus = count("--cpus-per-task", std::string_view(a).substr(16));
+            if (previous == "-c" || previous == "--cpus-per-task") options.cpus = count("--cpus-per-task", a);
+            options.sbatch.push_back(a);
+            previous = a;
+        }
+    }
+    arguments.erase(arguments.begin(), arguments.begin() + static_cast<long>(k));
+    const std::vector<folder> folders = foldersof(arguments);
+    if (folders.empty()) die(0, "no folders: nothing to submit");
+    options.pairstat = pairstatprogram();
+    char self[4096];
+    const sysresult n = sys::readlink("/proc/self/exe", self, sizeof self);
+    if (!n.ok()) die(scannoprogram, "cannot tell where pairstat-scan is");
+    options.self.assign(self, static_cast<std::size_t>(n.value));
+    return submitscan(folders, options);
+}
+
+int listing(const std::string& command, std::vector<std::string> arguments) {
+    std::string flags;
+    if (command == "warned") {
+        if (arguments.empty()) refuse("warned takes the warnings' names, separated by commas");
+        flags = arguments.front();
+        arguments.erase(arguments.begin());
+    }
+    if (!arguments.empty() && arguments.front() == "--") {
+        arguments.erase(arguments.begin());
+    } else if (!arguments.empty() && arguments.front().size() > 1 && arguments.front()[0] == '-') {
+        refuse("unknown option '" + shown(arguments.front()) + "'");
+    }
+    const std::vector<folder> folders = foldersof(arguments);
+    const std::string out = command == "failed"     ? failedlist(folders)
+                            : command == "warned"   ? warnedlist(folders, flags)
+                            : command == "outdated" ? outdatedlist(folders)
+                                                    : table(folders, cwd());
+    return writeall(STDOUT_FILENO, out.data(), out.size()).ok() ? 0 : 74;
+}
+
+}  // namespace
+}  // namespace pairstat
+
+int main(int argc, char** argv) {
+    using namespace pairstat;
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::string command = argc > 1 ? argv[1] : "";
+    std::vector<std::string> arguments(argv + std::min(argc, 2), argv + argc);
+    if (command == "run") return run(arguments);
+    if (command == "submit") return submit(arguments);
+    if (command == "failed" || command == "outdated" || command == "table" || command == "warned")
+        return listing(command, arguments);
+    if (command == "task") {
+        // A submission's task: LIST BLOCK, as its script gives them.
+        if (arguments.size() != 2) refuse("task takes a submission's folder list and its block size");
+        const int block = count("the block size", arguments[1]);
+        blocksignals();
+        return runtask(arguments[0], block, pairstatprogram());
+    }
+    if (command == "-h" || command == "--help") {
+        const std::string text = usage + "\nman pairstat-scan says more.\n";
+        writeall(STDOUT_FILENO, text.data(), text.size());
+        return 0;
+    }
+    if (command == "-V" || command == "--version") {
+        const std::string text = "pairstat-scan " PAIRSTAT_VERSION "\n";
+        writeall(STDOUT_FILENO, text.data(), text.size());
+        return 0;
+    }
+    if (command.empty()) die(scanusage, usage);
+    refuse("unknown command '" + shown(command) + "'");
+}
