@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 
+#include "stats/stats.hpp"
+
 namespace pairstat {
 
 namespace {
@@ -24,14 +26,32 @@ constexpr double taufloor = 1.25 * 1.25;
 constexpr double noisescale = 22.0;
 constexpr double noisemargin = 3.0;
 
-// The drift rule: the change at least driftmargin + shortmargin * tau / n
-// times its error, tau that of the values about the line. Without a drift the
-// change over its error is about normal where the run holds many tau; from
-// runs only a few tau long tau comes out low, and the change's error with it,
-// so the margin grows there (bench/taurates: 0.6% of series x(t) =
-// 0.9 x(t - 1) + noise of 100 values, tau 19, are called drifting).
-constexpr double driftmargin = 3.0;
-constexpr double shortmargin = 60.0;
+// The line's test: the change at least linemargin * (1 + lineshort * tau / n)
+// times its error, tau that of the values about the line. Without a change of
+// level the change over its error is about normal where the run holds many
+// tau; from runs only a few tau long tau comes out low, and the change's
+// error with it, so the margin grows there.
+constexpr double linemargin = 3.3;
+constexpr double lineshort = 120.0;
+
+// The step's test: z at least stepmargin * (1 + stepshort * tau / n). The
+// largest of the contrasts over every split is larger than any one of them,
+// so its margin is above the line's; tau about a step is noisier and lower
+// still on short runs (bench/taurates: with these, at most 1.2% of runs of
+// x(t) = phi x(t - 1) + noise from phi = 0 to 0.97 and n = 20 to 1000 fire
+// either test).
+constexpr double stepmargin = 3.6;
+constexpr double stepshort = 25.0;
+constexpr double stepshorter = 700.0;
+
+// The shorter part of a split is at least this many values, and this share
+// of the run: a few values far out at either end weigh less than a change.
+constexpr int leastpart = 5;
+constexpr int partshare = 40;
+
+// A start is at most this share of the run; a change later than that is a
+// drift, however well the values after it agree.
+constexpr int startshare = 3;
 
 // The sum of d(i) * d(i + lag) over the pairs of deviations LAG apart.
 double lagsum(std::span<const double> d, std::size_t lag) {
@@ -78,9 +98,107 @@ estimate tauof(std::span<const double> d, double squares) {
     return {tau, 2.0 * (std::fabs(tau) * std::sqrt(spread / count)), window};
 }
 
-}  // namespace
+// The correlation warning's rule for TAU over N values.
+bool correlatedat(double tau, std::size_t n) {
+    return tau >= taufloor && tau >= 1.0 + noisemargin * std::sqrt(noisescale / static_cast<double>(n));
+}
 
-bool estimatetau(std::span<const double> data, autocorrelation& out) {
+// The largest step in the deviations D, as estimatetau describes it.
+struct step {
+    bool fires = false;
+    int at = 0;             // the first part's count
+    double shift = 0.0;     // the second part's mean less the first's
+    double error = 0.0;     // its error, where the test went as far as tau
+};
+
+// The split's contrast: the sum SUM of the shorter part's deviations, less
+// its value of the same sign farthest out (HIGH the largest, LOW the least of
+// them), squared, over K (N - K).
+double contrast(double sum, double high, double low, int k, std::size_t n) {
+    double rest = sum > 0.0 ? sum - std::max(0.0, high) : sum - std::min(0.0, low);
+    // One value carries the whole sum and more: no step at all.
+    if (rest * sum < 0.0) rest = 0.0;
+    return rest * rest / (static_cast<double>(k) * (static_cast<double>(n) - k));
+}
+
+// The step test on the deviations D of the values (their mean about zero),
+// whose sum of squares is SQUARES; WORK holds n doubles.
+step steptest(std::span<const double> d, double squares, std::span<double> work) {
+    const std::size_t n = d.size();
+    const int count = static_cast<int>(n);
+    const double size = static_cast<double>(n);
+    const int least = std::max(leastpart, count / partshare);
+    step got;
+    // Heads up to half the run, then tails up to the other half, each part's
+    // sum and its values farthest out gathered as the part grows.
+    double best = 0.0;
+    int at = 0;
+    double head = 0.0, high = -HUGE_VAL, low = HUGE_VAL;
+    for (int k = 1; k <= count / 2; ++k) {
+        const double x = d[static_cast<std::size_t>(k - 1)];
+        head = x + head;
+        high = std::max(high, x);
+        low = std::min(low, x);
+        if (k < least) continue;
+        if (const double c = contrast(head, high, low, k, n); c > best) best = c, at = k;
+    }
+    double tail = 0.0;
+    high = -HUGE_VAL, low = HUGE_VAL;
+    for (int m = 1; m < count - count / 2; ++m) {
+        const double x = d[n - static_cast<std::size_t>(m)];
+        tail = x + tail;
+        high = std::max(high, x);
+        low = std::min(low, x);
+        if (m < least) continue;
+        if (const double c = contrast(tail, high, low, m, n); c > best) best = c, at = count - m;
+    }
+    if (!(best > 0.0)) return got;
+
+    // The deviations about the two parts' own means.
+    double first = 0.0, second = 0.0;
+    for (int i = 0; i < at; ++i) first = d[static_cast<std::size_t>(i)] + first;
+    for (std::size_t i = static_cast<std::size_t>(at); i < n; ++i) second = d[i] + second;
+    const double firstmean = first / at;
+    const double secondmean = second / (size - at);
+    // The least margin is at t = 1, where z is largest: a split that cannot
+    // fire there cannot fire at all, and most runs stop here, before any tau.
+    // The spread about the step from the sums alone is the same number but
+    // for rounding; where it cancels it comes out small and the run goes on.
+    got.at = at;
+    got.shift = secondmean - firstmean;
+    const double least2 = stepmargin * (1.0 + stepshort / size + stepshorter / (size * size));
+    const double roughspread = (squares - first * firstmean - second * secondmean) / (size - 2.0);
+    if (roughspread > 0.0 && best * size / roughspread < 0.98 * least2 * least2) return got;
+
+    for (std::size_t i = 0; i < n; ++i) work[i] = d[i] - (i < static_cast<std::size_t>(at) ? firstmean : secondmean);
+    const double residual = lagsum(work, 0);
+    const double spread = residual / (size - 2.0);
+    // Values exactly on two levels: the step is all there is.
+    if (!(residual > 0.0)) {
+        got.fires = true;
+        return got;
+    }
+    // The tau of the deviations about the step, and of the longer part's
+    // alone: a start that settles leaves its shape in the shorter part, which
+    // the longer part's tau does not see.
+    const std::span<const double> about(work.data(), n);
+    const std::span<const double> longer = at <= count / 2 ? about.subspan(static_cast<std::size_t>(at))
+                                                            : about.first(static_cast<std::size_t>(at));
+    double tau = tauof(about, residual).tau;
+    if (const double squareslonger = lagsum(longer, 0); squareslonger > 0.0 && longer.size() >= 2)
+        tau = std::min(tau, tauof(longer, squareslonger).tau);
+    const double t = std::max(1.0, tau);
+    const double z = std::sqrt(best * size / (spread * t));
+    const double share = t / size;
+    got.fires = z >= stepmargin * (1.0 + stepshort * share + stepshorter * (share * share));
+    got.error = std::sqrt(spread * t * (1.0 / at + 1.0 / (size - at)));
+    return got;
+}
+
+// estimatetau's whole work on DATA; where LOOKFORSTART, a change of level
+// sends the values after the cut through the same tests, and OUT's rest
+// fields are set, or else left alone.
+bool analyse(std::span<const double> data, bool lookforstart, autocorrelation& out) {
     const std::size_t n = data.size();
     if (n < static_cast<std::size_t>(taumincount)) return false;
     double sum = 0.0;
@@ -94,10 +212,12 @@ bool estimatetau(std::span<const double> data, autocorrelation& out) {
     double offset = 0.0;
     for (double x : data) offset = (x - mean) + offset;
     const double rest = offset / static_cast<double>(n);
-    // Every lag's sum reads the deviations again, so they are formed once.
-    const std::unique_ptr<double[]> room(new (std::nothrow) double[n]);
+    // Every lag's sum reads the deviations again, so they are formed once;
+    // the second half of the room holds the deviations about the step.
+    const std::unique_ptr<double[]> room(new (std::nothrow) double[2 * n]);
     if (!room) return false;
     const std::span<double> d(room.get(), n);
+    const std::span<double> work(room.get() + n, n);
     // The slope's sum: the deviations times their place from the middle of the
     // run, (i - (n - 1) / 2), added in order.
     const double middle = (static_cast<double>(n) - 1.0) / 2.0;
@@ -113,6 +233,7 @@ bool estimatetau(std::span<const double> data, autocorrelation& out) {
 
     const double count = static_cast<double>(n);
     const estimate values = tauof(d, squares);
+    const step shifted = steptest(d, squares, work);
     // The straight line through the values: its slope is slopesum over the
     // sum of (i - middle)^2, n (n^2 - 1) / 12; the change is the slope times
     // n - 1. The deviations become the values' deviations about the line,
@@ -126,19 +247,90 @@ bool estimatetau(std::span<const double> data, autocorrelation& out) {
     estimate line = values;
     if (residual > 0.0) line = tauof(d, residual);
     const double changeerror = (count - 1.0) * std::sqrt(residual / (count - 2.0) * std::max(1.0, line.tau) / places);
-    const bool drifts =
-        std::fabs(change) >= (driftmargin + shortmargin * std::max(1.0, line.tau) / count) * changeerror;
-    // On a drifting run the correlation the error can allow for is that of the
-    // values about the line; the drift itself no error of the mean measures.
-    const estimate got = drifts ? line : values;
-    out.tau = got.tau;
-    out.dtau = got.dtau;
-    out.window = got.window;
-    out.correlated = got.tau >= taufloor && got.tau >= 1.0 + noisemargin * std::sqrt(noisescale / count);
-    out.drift = drifts;
+    const bool sloped =
+        std::fabs(change) >= linemargin * (1.0 + lineshort * std::max(1.0, line.tau) / count) * changeerror;
+
+    out.tau = values.tau;
+    out.dtau = values.dtau;
+    out.window = values.window;
+    out.correlated = correlatedat(values.tau, n);
     out.change = change;
     out.changeerror = changeerror;
+    out.drift = shifted.fires || sloped;
+    out.shift = out.shifterror = 0.0;
+    out.shiftat = 0;
+    if (!lookforstart) return true;
+
+    out.start = false;
+    out.cut = 0;
+    out.restmean = out.resterror = NAN;
+    out.resttau = out.tau;
+    out.restdtau = out.dtau;
+    out.restcorrected = NAN;
+    out.restcorrelated = out.correlated;
+    if (!out.drift) return true;
+    // A change of level: a start that settled, where the values after the
+    // cut show none of their own.
+    const int cut = startcut(data, 1);
+    if (cut >= 1 && static_cast<std::size_t>(cut) <= n / startshare) {
+        const std::span<const double> after = data.subspan(static_cast<std::size_t>(cut));
+        autocorrelation settled{};
+        if (analyse(after, false, settled) && !settled.drift) {
+            double stddev;
+            calculatemeanandstddev(after, out.restmean, stddev);
+            out.resterror = stddev / std::sqrt(static_cast<double>(after.size()));
+            out.resttau = settled.tau;
+            out.restdtau = settled.dtau;
+            out.restcorrected = out.resterror * std::sqrt(std::max(1.0, settled.tau));
+            out.restcorrelated = settled.correlated;
+            out.start = true;
+            out.cut = cut;
+            out.drift = false;
+            return true;
+        }
+    }
+    out.shift = shifted.shift;
+    out.shifterror = shifted.error;
+    out.shiftat = shifted.at;
     return true;
+}
+
+}  // namespace
+
+bool estimatetau(std::span<const double> data, autocorrelation& out) {
+    autocorrelation got{};
+    if (!analyse(data, true, got)) return false;
+    out = got;
+    return true;
+}
+
+int startcut(std::span<const double> data, int batch) {
+    const std::size_t size = static_cast<std::size_t>(std::max(1, batch));
+    const std::size_t batches = data.size() / size;
+    if (batches < 4) return 0;
+    // The batch means' deviations from their overall mean, summed from the
+    // end: the sums over the batches after each cut, in one pass.
+    auto batchmean = [&](std::size_t b) {
+        double s = 0.0;
+        for (std::size_t i = b * size; i < (b + 1) * size; ++i) s = data[i] + s;
+        return s / static_cast<double>(size);
+    };
+    double total = 0.0;
+    for (std::size_t b = 0; b < batches; ++b) total = batchmean(b) + total;
+    const double level = total / static_cast<double>(batches);
+    double s1 = 0.0, s2 = 0.0;
+    double best = HUGE_VAL;
+    std::size_t cut = 0;
+    for (std::size_t b = batches; b-- > 0;) {
+        const double x = batchmean(b) - level;
+        s1 = x + s1;
+        s2 = x * x + s2;
+        if (b > batches / 2) continue;
+        const double left = static_cast<double>(batches - b);
+        const double marginal = (s2 - s1 * s1 / left) / (left * left);
+        if (marginal <= best) best = marginal, cut = b;
+    }
+    return static_cast<int>(cut * size);
 }
 
 }  // namespace pairstat

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -21,26 +22,51 @@ struct taucase {
     autocorrelation want;
 };
 double alternate(int i) { return i % 2 ? -1.0 : 1.0; }
+// The fields of a run with a change of level: the largest step, or the rest after the cut.
+autocorrelation shifted(autocorrelation a, double shift, double shifterror, int shiftat) {
+    a.shift = shift, a.shifterror = shifterror, a.shiftat = shiftat;
+    return a;
+}
+autocorrelation started(autocorrelation a, int cut, double restmean, double resterror, double resttau, double restdtau) {
+    a.start = true, a.cut = cut, a.restmean = restmean, a.resterror = resterror, a.resttau = resttau;
+    a.restdtau = restdtau, a.restcorrected = resterror * std::sqrt(std::max(1.0, resttau));
+    return a;
+}
 
 const taucase taucases[] = {
-    // Computed apart from this code in exact fractions, given to 13 digits.
-    // Six levels in turn, three values each: correlated, with no drift.
+    // Computed apart from this code, in exact fractions or in a second
+    // program of the formulas, given to 13 digits.
+    // Six levels in turn, three values each: correlated, with no change of level.
     {series(50, [](int i) { return (i / 3) % 6; }),
      {3.745525038584, 2.365073910647, true, false, 1.072941176471, 1.566486224899, 6}},
     // each value the opposite of the last: the error is too large, not too
     // small, and the window stops at once
     {series(100, alternate), {-1.019801980198, 0.2884435582662, false, false, -0.05940594059406, 0.346393181872, 1}},
-    // the same on a drift: tau is that of the values about the line
+    // the same on a drift: tau is the values' own, which the drift raises;
+    // the step between the halves is 5, its error from the tau about it
     {series(100, [](int i) { return i / 10.0 + alternate(i); }),
-     {-1.019801980198, 0.2884435582662, false, true, 9.840594059406, 0.346393181872, 1}},
+     shifted({24.11896717934, 8.007987109748, true, true, 9.840594059406, 0.346393181872, 12}, 5.0, 1.128384074866, 50)},
     // blocks of five at the fewest values: tau 3.75 is within the noise of 20
     {series(taumincount, [](int i) { return (i / 5) % 2; }),
      {3.750995134896, 2.396694911425, false, false, 0.7142857142857, 0.6586328967164, 3}},
-    // a step halfway: correlated; too few values against tau to call it a drift
+    // a step halfway, on two levels exactly: a drift, however few the values
     {series(taumincount, [](int i) { return i / 10; }),
-     {5.172653856864, 1.323806086259, true, false, 1.428571428571, 0.3497742510223, 2}},
-    // on a line: nothing about it to measure, so tau is the values' own
-    {series(taumincount, [](int i) { return i; }), {5.176632056331, 1.321440227448, true, true, 19.0, 0.0, 2}},
+     shifted({5.172653856864, 1.323806086259, true, true, 1.428571428571, 0.3497742510223, 2}, 1.0, 0.0, 10)},
+    // a step of 4 halfway on values that alternate: the step and its error
+    // sqrt(60 / 58 * (1 / 30 + 1 / 30)) about the two levels
+    {series(60, [](int i) { return alternate(i) + (i >= 30 ? 4.0 : 0.0); }),
+     shifted({14.59534134953, 6.213718021253, true, true, 5.803278688525, 0.6480041420228, 8}, 4.0, 0.2626128657194,
+             30)},
+    // 8 values 6 above the rest at the start: leave them out, and the rest is
+    // 52 values that alternate, mean 0 and error sqrt(52 / 51) / sqrt(52)
+    {series(60, [](int i) { return alternate(i) + (i < 8 ? 6.0 : 0.0); }),
+     started({8.770214124317, 5.07667590843, true, false, -4.190163934426, 2.326832695188, 8}, 8, 0.0, 0.140028008402801,
+             -1.037735849057, 0.4070334880226)},
+    // on a line: nothing about it to measure, so tau is the values' own; the
+    // step between the halves is too small against the spread about it to
+    // fire, and gets no error
+    {series(taumincount, [](int i) { return i; }),
+     shifted({5.176632056331, 1.321440227448, true, true, 19.0, 0.0, 2}, 10.0, 0.0, 10)},
     // nothing to say
     {series(taumincount - 1, [](int i) { return i; }), untouched},
     {series(100, [](int) { return 0.8; }), untouched},                        // no spread
@@ -53,13 +79,30 @@ TEST(autocorrelation, estimates) {
         SCOPED_TRACE(&c - taucases);  // the row
         autocorrelation got = untouched;
         EXPECT_EQ(estimatetau(c.data, got), c.want.window != untouched.window);
-        for (auto field :
-             {&autocorrelation::tau, &autocorrelation::dtau, &autocorrelation::change, &autocorrelation::changeerror})
+        for (auto field : {&autocorrelation::tau, &autocorrelation::dtau, &autocorrelation::change,
+                           &autocorrelation::changeerror, &autocorrelation::shift, &autocorrelation::shifterror})
             EXPECT_NEAR(got.*field, c.want.*field, 1e-12 * std::fabs(c.want.*field));
         EXPECT_EQ(got.correlated, c.want.correlated);
         EXPECT_EQ(got.drift, c.want.drift);
         EXPECT_EQ(got.window, c.want.window);
+        EXPECT_EQ(got.shiftat, c.want.shiftat);
+        EXPECT_EQ(got.start, c.want.start);
+        EXPECT_EQ(got.cut, c.want.cut);
+        if (!c.want.start || c.want.window == untouched.window) continue;
+        for (auto field : {&autocorrelation::restmean, &autocorrelation::resterror, &autocorrelation::resttau,
+                           &autocorrelation::restdtau, &autocorrelation::restcorrected})
+            EXPECT_NEAR(got.*field, c.want.*field, 1e-12 * std::fabs(c.want.*field));
     }
+}
+
+// The marginal standard error rule: the cut that leaves values whose spread
+// over their count squared is least, on single values and on batches.
+TEST(autocorrelation, startcut) {
+    const std::vector<double> settles = series(60, [](int i) { return alternate(i) + (i < 8 ? 6.0 : 0.0); });
+    EXPECT_EQ(startcut(settles, 1), 8);
+    EXPECT_EQ(startcut(settles, 5), 10);  // the second batch holds the last 3 of the start
+    EXPECT_EQ(startcut(series(60, alternate), 1), 0);
+    EXPECT_EQ(startcut(series(19, alternate), 5), 0);  // fewer than 4 batches
 }
 
 }  // namespace
