@@ -1,5 +1,5 @@
-// The process entry: answers -h/--help and -V/--version, takes --record FILE
-// and --again, refuses any other option, warns that other arguments are ignored, runs, and
+// The process entry: answers -h/--help and -V/--version, takes --pairs,
+// --record FILE and --again, refuses any other option, warns that other arguments are ignored, runs, and
 // returns the run's status.
 #include <csignal>
 #include <new>
@@ -14,8 +14,9 @@
 namespace {
 
 constexpr char usage[] =
-    "Usage: pairstat [-h | --help] [-V | --version] [--record FILE [--again]]\n"
-    "Reads the pairs of records in ttteste.dat in the current folder, prints how\n"
+    "Usage: pairstat [-h | --help] [-V | --version] [--pairs N | all] [--record FILE [--again]]\n"
+    "Reads the pairs of records in ttteste.dat in the current folder (the first\n"
+    "1000, or N, or all of them with --pairs), prints how\n"
     "many pairs were accepted and the mean and standard deviation of 1 - a/b over\n"
     "them, and appends one line to the results file named in fname.dat: U/t,\n"
     "beta, the mean and its standard error (with one pair accepted: its value and\n"
@@ -41,16 +42,16 @@ int main(int argc, char** argv) {
     // Options may stand anywhere before "--", and are taken in order: the
     // first that answers or is refused decides, before any file is opened.
     // Every other argument is ignored, with a warning.
-    bool options = true;
-    const char* record = nullptr;
-    bool again = false;
+    bool optional = true;  // options may still come
+    pairstat::runoptions options;
+    bool limited = false;
     int ignored = 0;  // the arguments ignored, gathered at the front of argv
     for (int k = 1; k < argc; ++k) {
         std::string_view argument = argv[k];
-        if (!options || argument.empty() || argument[0] != '-') {
+        if (!optional || argument.empty() || argument[0] != '-') {
             argv[1 + ignored++] = argv[k];
         } else if (argument == "--") {
-            options = false;
+            optional = false;
         } else if (argument == "-h" || argument == "--help") {
             return pairstat::say(usage, sizeof usage - 1);
         } else if (argument == "-V" || argument == "--version") {
@@ -59,19 +60,24 @@ int main(int argc, char** argv) {
             // The file name follows "=" or stands as the next argument.
             const char* value = argument.size() > 8 ? argv[k] + 9 : k + 1 < argc ? argv[++k] : "";
             if (*value == '\0') return pairstat::report(pairstat::missingvalue("--record"));
-            if (record != nullptr) return pairstat::report(pairstat::repeatedoption("--record"));
-            record = value;
+            if (options.record != nullptr) return pairstat::report(pairstat::repeatedoption("--record"));
+            options.record = value;
         } else if (argument == "--again") {
-            again = true;
+            options.again = true;
+        } else if (argument == "--pairs" || argument.starts_with("--pairs=")) {
+            const char* value = argument.size() > 7 ? argv[k] + 8 : k + 1 < argc ? argv[++k] : "";
+            if (limited) return pairstat::report(pairstat::repeatedoption("--pairs"));
+            limited = true;
+            if (!pairstat::readlimit(value, options.limit)) return pairstat::report(pairstat::badlimit(value));
         } else {
             return pairstat::report(pairstat::unknownoption(argument));
         }
     }
-    if (again && record == nullptr) return pairstat::report(pairstat::againwithoutrecord());
+    if (options.again && options.record == nullptr) return pairstat::report(pairstat::againwithoutrecord());
     pairstat::warnings warned;
     if (ignored > 0) pairstat::warnarguments(warned, argv + 1, argv + 1 + ignored);
     try {
-        return pairstat::run(warned, record, again);
+        return pairstat::run(warned, options);
     } catch (const std::bad_alloc&) {
         // Too little memory for the reader's block or a diagnostic's text.
         static const char text[] = "pairstat: out of memory\n";

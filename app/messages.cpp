@@ -78,12 +78,23 @@ std::string twodigits(double x) {
     return digits;
 }
 
+// X to the last digit that ERROR, shown with two significant digits, has:
+// 0.5002 for an error of 0.0017. All its digits where ERROR is no help.
+std::string toerror(double x, double error) {
+    if (!std::isfinite(x) || !std::isfinite(error) || !(error > 0.0)) return number(x);
+    const int decimals = std::clamp(1 - static_cast<int>(std::floor(std::log10(error))), 0, 17);
+    char text[400];
+    std::snprintf(text, sizeof text, "%.*f", decimals, x);
+    return text;
+}
+
 std::string utandbeta(double uscaled, double betascaled) {
     return "U/t " + number(uscaled / 10.0) + " and beta " + number(betascaled / 10.0);
 }
 
 std::string usagehint() {
-    return std::string("usage: pairstat [-h | --help] [-V | --version] [--record FILE [--again]], in the folder of ") +
+    return std::string("usage: pairstat [-h | --help] [-V | --version] [--pairs N | all] [--record FILE [--again]], in "
+                       "the folder of ") +
            datafile +
            " and " + controlfile;
 }
@@ -127,6 +138,11 @@ void warnarguments(warnings& out, char* const* first, char* const* last) {
 failure againwithoutrecord() {
     return {exitusage, "the option '--again' goes with --record FILE: without a record every run appends; " +
                            usagehint()};
+}
+
+failure badlimit(std::string_view value) {
+    return {exitusage, "the option '--pairs' takes a whole number of pairs from 1 up, or all, not " + quoted(value) +
+                           "; " + usagehint()};
 }
 
 failure openinputfailed(const char* file, int error) {
@@ -354,6 +370,29 @@ void warndrift(warnings& out, double ut, double beta, int nconf, double change, 
                 " in " + quoted(name) + " does not measure: look at the values in file order before using the line");
 }
 
+void warnstep(warnings& out, double ut, double beta, int nconf, double shift, double shifterror, int shiftat,
+              double meanerr, const std::string& name) {
+    out.add("drift", std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the level of the " +
+                         std::to_string(nconf) + " values changes by " + twodigits(shift) + " +- " +
+                         twodigits(shifterror) + " after the first " + std::to_string(shiftat) +
+                         " (and not only at the start), which the error " + twodigits(meanerr) + " in " +
+                         quoted(name) +
+                         " does not measure: look at the values in file order; leaving out a start would not mend it");
+}
+
+void warnstart(warnings& out, double ut, double beta, int nconf, const autocorrelation& got, double mean,
+               double meanerr, double corrected, const std::string& name) {
+    char tautext[32];
+    std::snprintf(tautext, sizeof tautext, "%.1f", got.resttau);
+    out.add("start", std::string(datafile) + ": U/t " + number(ut) + ", beta " + number(beta) + ": the first " +
+                         std::to_string(got.cut) + " of the " + std::to_string(nconf) +
+                         " values had not settled: leave them out, and the other " +
+                         std::to_string(nconf - got.cut) + " give " + toerror(got.restmean, got.restcorrected) +
+                         " +- " + twodigits(got.restcorrected) + " allowing for correlation (tau " + tautext +
+                         "), where " + quoted(name) + " holds " + toerror(mean, meanerr) + " +- " +
+                         twodigits(meanerr) + " (" + twodigits(corrected) + " allowing for correlation)");
+}
+
 void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau, double dtau, double meanerr,
                     double corrected, const std::string& name) {
     char tautext[64];
@@ -369,7 +408,8 @@ void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau
                 "): quote the larger error, and see pairstat(1) on correlated values");
 }
 
-void warnscan(warnings& out, const scanseen& notes, int nconf, double ut, double beta, const std::string& name) {
+void warnscan(warnings& out, const scanseen& notes, int nconf, double ut, double beta, int limit,
+              const std::string& name) {
     if (notes.partial != 0)
         out.add("cut", at(datafile, notes.partial) +
                            "the file ends part-way through this record, so the report gives U/t " + number(ut) +
@@ -390,8 +430,9 @@ void warnscan(warnings& out, const scanseen& notes, int nconf, double ut, double
                              ": the mean mixes values taken at both, and the report gives the U/t and beta of the "
                              "record read last");
     if (notes.beyond != 0)
-        out.add("pastlimit", at(datafile, notes.beyond) + "only the first " + std::to_string(maxpairs) +
-                                 " pairs are used; the file goes on at this line, and the rest is not read");
+        out.add("pastlimit", at(datafile, notes.beyond) + "only the first " + std::to_string(limit) +
+                                 " pairs are used; the file goes on at this line, and the rest is not read (--pairs "
+                                 "all reads every pair)");
     if (notes.nonfinite != 0)
         out.add("nonfinite", at(datafile, notes.nonfinite) + "the pair at lines " + std::to_string(notes.nonfinite) +
                                  " and " + std::to_string(notes.nonfinitesecond) + " gives " +

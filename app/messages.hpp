@@ -14,6 +14,7 @@
 #include "records/recordfile.hpp"
 #include "records/report.hpp"
 #include "records/resultsfile.hpp"
+#include "stats/autocorrelation.hpp"
 
 namespace pairstat {
 
@@ -33,6 +34,7 @@ failure unknownoption(std::string_view option);
 failure missingvalue(std::string_view option);
 failure repeatedoption(std::string_view option);
 failure againwithoutrecord();
+failure badlimit(std::string_view value);
 failure openinputfailed(const char* file, int error);
 failure readfailed(const char* file, const readoutcome& got);
 failure noname();
@@ -111,6 +113,16 @@ void warnlineend(warnings& out, const std::string& name);
 // the error MEANERR written to NAME does not measure.
 void warndrift(warnings& out, double ut, double beta, int nconf, double change, double changeerror, double meanerr,
                const std::string& name);
+// The NCONF values of the run at UT and BETA change their level by SHIFT +-
+// SHIFTERROR after the first SHIFTAT, and not only at the start, which the
+// error MEANERR written to NAME does not measure.
+void warnstep(warnings& out, double ut, double beta, int nconf, double shift, double shifterror, int shiftat,
+              double meanerr, const std::string& name);
+// The first GOT.cut of the NCONF values of the run at UT and BETA had not
+// settled: the rest give GOT.restmean +- GOT.restcorrected, where NAME holds
+// MEAN +- MEANERR, CORRECTED allowing for correlation.
+void warnstart(warnings& out, double ut, double beta, int nconf, const autocorrelation& got, double mean,
+               double meanerr, double corrected, const std::string& name);
 // The NCONF values of the run at UT and BETA are correlated in file order,
 // with the autocorrelation time TAU +- DTAU: the error MEANERR written to
 // NAME is too small, and CORRECTED allows for the correlation.
@@ -118,7 +130,9 @@ void warncorrelated(warnings& out, double ut, double beta, int nconf, double tau
                     double corrected, const std::string& name);
 
 // The warnings for what the scan noted that changes what the run's lines mean.
-// UT and BETA are the values the run reports.
-void warnscan(warnings& out, const scanseen& notes, int nconf, double ut, double beta, const std::string& name);
+// UT and BETA are the values the run reports; LIMIT the most pairs it reads
+// (0: every pair).
+void warnscan(warnings& out, const scanseen& notes, int nconf, double ut, double beta, int limit,
+              const std::string& name);
 
 }  // namespace pairstat

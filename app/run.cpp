@@ -1,7 +1,7 @@
 #include "app/run.hpp"
 
 #include <algorithm>
-#include <array>
+#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -96,7 +97,17 @@ failure summarize(const double* pairvalues, int nconf, double ut, double beta, f
         fields.tau = estimate.tau;
         fields.dtau = estimate.dtau;
         fields.corrected = meanerr * std::sqrt(std::max(1.0, estimate.tau));
-        if (estimate.drift)
+        fields.start = estimate.cut;
+        if (estimate.start) {
+            fields.hasrest = true;
+            fields.restmean = estimate.restmean;
+            fields.restcorrected = estimate.restcorrected;
+            warnstart(warned, ut, beta, nconf, estimate, mean, meanerr, fields.corrected, got.name);
+        }
+        // A step gives its own size; a drift the line alone found, the line's.
+        if (estimate.drift && estimate.shifterror > 0.0)
+            warnstep(warned, ut, beta, nconf, estimate.shift, estimate.shifterror, estimate.shiftat, meanerr, got.name);
+        else if (estimate.drift)
             warndrift(warned, ut, beta, nconf, estimate.change, estimate.changeerror, meanerr, got.name);
         if (estimate.correlated)
             warncorrelated(warned, ut, beta, nconf, estimate.tau, estimate.dtau, meanerr, fields.corrected, got.name);
@@ -108,7 +119,7 @@ failure summarize(const double* pairvalues, int nconf, double ut, double beta, f
 // scans, reports on the console, and sets in GOT what it found. With ON (a
 // run that keeps a record), the inputs are read to their end for their
 // fingerprints, and the results file must not be the record or its journal.
-failure analyse(found& got, resultsfile& results, recording* on, warnings& warned) {
+failure analyse(found& got, resultsfile& results, recording* on, int limit, warnings& warned) {
     inputstream datastream;
     if (sysresult opened = datastream.open(datafile); !opened.ok()) return openinputfailed(datafile, opened.error);
     inputstream controlstream;
@@ -155,16 +166,19 @@ failure analyse(found& got, resultsfile& results, recording* on, warnings& warne
     double b = 0.0;
     double aux = 0.0;
     int nconf = 0;
-    std::array<double, maxpairs> pairvalues{};  // slot k of the run is pairvalues[k - 1]
+    // Slot k of the run is pairvalues[k - 1]; room for the default limit from
+    // the start, and more as a run past it needs.
+    std::vector<double> pairvalues;
+    pairvalues.reserve(maxpairs);
     scannotes notes;
 
-    // At most maxpairs pairs; whatever the file holds after them is never read
+    // At most LIMIT pairs; whatever the file holds after them is never read
     // (but for a look at the block already held, to tell whether it goes on,
     // and, for a record, to take the rest into the fingerprint). The scan ends
     // at the first record the file ends in, before or after its pair's first
     // record.
     for (int pair = 1;; ++pair) {
-        if (pair > maxpairs) {
+        if (limit > 0 && pair > limit) {
             notes.goeson(datastream.nextvalueline());
             break;
         }
@@ -185,8 +199,8 @@ failure analyse(found& got, resultsfile& results, recording* on, warnings& warne
         // zero b gives an infinite value that is counted like any other.
         if (std::fabs(a) > 0.0) {
             const double value = 1.0 - (a / b);
-            pairvalues[static_cast<std::size_t>(nconf++)] = value;
-            notes.accept(nconf, firstline, value, b);
+            pairvalues.push_back(value);
+            notes.accept(++nconf, firstline, value, b);
         }
     }
     if (on != nullptr) {
@@ -204,7 +218,7 @@ failure analyse(found& got, resultsfile& results, recording* on, warnings& warne
     fields.beta = beta;
     fields.nconf = nconf;
     if (writeoutcome wrote = writeconsole(countline(ut, beta, nconf)); !wrote.ok()) return consolefailed(wrote);
-    warnscan(warned, notes.seen(), nconf, ut, beta, got.name);
+    warnscan(warned, notes.seen(), nconf, ut, beta, limit, got.name);
     if (nconf == 0) return {};
     // One results line, from one place: the single value and the fourth
     // field, or the mean and its error.
@@ -247,7 +261,22 @@ int say(const char* text, std::size_t length) {
     return exitok;
 }
 
-int run(warnings& warned, const char* recordname, bool again) {
+std::string limittext(int limit) { return limit > 0 ? std::to_string(limit) : "all"; }
+
+bool readlimit(std::string_view text, int& limit) {
+    if (text == "all") {
+        limit = 0;
+        return true;
+    }
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1) return false;
+    limit = value;
+    return true;
+}
+
+int run(warnings& warned, const runoptions& options) {
+    const char* recordname = options.record;
     // A run with a record holds its folder's journal from here to its end, so
     // that a second run of the folder waits for it, and then reads the record
     // it left.
@@ -270,16 +299,17 @@ int run(warnings& warned, const char* recordname, bool again) {
     found got;
     resultsfile results;
     std::string appended;  // the results file that holds the run's line
-    failure failed = analyse(got, results, on.get(), warned);
+    failure failed = analyse(got, results, on.get(), options.limit, warned);
     runrecord& fields = got.fields;
+    fields.limit = limittext(options.limit);
     if (on != nullptr && on->printed) {
         fields.data = on->data.digits();
         fields.control = on->control.digits();
     }
-    if (!failed.failed() && on != nullptr && !again) {
+    if (!failed.failed() && on != nullptr && !options.again) {
         // These very inputs ran to success before, by the record: nothing to
         // add, and the record stays as it is.
-        if (uptodate(before, fields.data, fields.control)) {
+        if (uptodate(before, fields.data, fields.control, fields.limit)) {
             warnpassedover(warned, on->record.name(), got.name, got.hasline);
             warned.write();
             on->record.drop();

@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 
+#include "app/constants.hpp"
 #include "app/messages.hpp"
 
 namespace pairstat {
@@ -14,6 +17,18 @@ namespace pairstat {
 // exit status, with a diagnostic where the console can't take it all.
 int say(const char* text, std::size_t length);
 
+// What the options ask of a run.
+struct runoptions {
+    const char* record = nullptr;  // the record's file, or none
+    bool again = false;            // append even where the record shows these inputs' line in already
+    int limit = maxpairs;          // the most pairs read; 0 for every pair
+};
+
+// The record's text for LIMIT: the number, or "all".
+std::string limittext(int limit);
+// Reads TEXT, a whole number from 1 up or "all" (0), into LIMIT.
+bool readlimit(std::string_view text, int& limit);
+
 // Runs in the current directory; returns the exit status. Diagnostics go to
 // standard error, one line each, and warnings through WARNED, which may hold
 // the options' warnings already. With RECORD (not null), the run's record is
@@ -21,7 +36,7 @@ int say(const char* text, std::size_t length);
 // it opens anything else. A run with a record appends its line once for its
 // inputs: where the record says the same inputs ran to success before, or the
 // journal shows their line in the results file already, nothing is appended
-// (unless AGAIN).
-int run(warnings& warned, const char* record, bool again);
+// (unless `again`).
+int run(warnings& warned, const runoptions& options);
 
 }  // namespace pairstat

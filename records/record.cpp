@@ -68,6 +68,10 @@ std::string recordline(const runrecord& run) {
     number(run.estimated, run.corrected);
     text(run.flags);
     text(run.message);
+    count(run.estimated, run.start);
+    number(run.hasrest, run.restmean);
+    number(run.hasrest, run.restcorrected);
+    text(run.limit);
     text(run.data);
     text(run.control);
     line += '\n';
@@ -141,9 +145,9 @@ sysresult loadrecord(const char* name, recordview& out) {
     return got.ok() ? sysresult{} : got;
 }
 
-bool uptodate(const recordview& record, std::string_view data, std::string_view control) {
+bool uptodate(const recordview& record, std::string_view data, std::string_view control, std::string_view limit) {
     return record.form == recordform::current && record.succeeded() && !data.empty() && !control.empty() &&
-           record.field("data") == data && record.field("control") == control;
+           record.field("data") == data && record.field("control") == control && record.field("limit") == limit;
 }
 
 std::string notetext(const appendnote& note) {

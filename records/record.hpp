@@ -6,14 +6,16 @@
 // The fields, in this order (more may follow in a later version, which makes
 // its records another version's):
 //   folder status ut beta nconf mean error tau dtau corrected flags message
-//   data control
+//   start restmean restcorrected limit data control
 // Numbers are written as the results file writes them, so they read back to
 // the same double; a field the run did not get to is empty. In text, a tab,
 // a line end and a backslash are written \t, \n and \\, other control bytes
-// \xNN; other bytes stand as they are (see recordtext). `data` and `control`
-// are the fingerprints of ttteste.dat and fname.dat as the run read them,
-// empty where it did not get to the end of them or where one is not a
-// regular file.
+// \xNN; other bytes stand as they are (see recordtext). `start` is how many
+// values to leave out from the beginning (0 when none), `restmean` and
+// `restcorrected` what the values after them give. `limit` is the most pairs
+// the run reads, or `all`. `data` and `control` are the fingerprints of
+// ttteste.dat and fname.dat as the run read them, empty where it did not get
+// to the end of them or where one is not a regular file.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +28,8 @@
 namespace pairstat {
 
 inline constexpr char recordheader[] =
-    "folder\tstatus\tut\tbeta\tnconf\tmean\terror\ttau\tdtau\tcorrected\tflags\tmessage\tdata\tcontrol\n";
+    "folder\tstatus\tut\tbeta\tnconf\tmean\terror\ttau\tdtau\tcorrected\tflags\tmessage\tstart\trestmean\t"
+    "restcorrected\tlimit\tdata\tcontrol\n";
 // How every version's record begins: what tells a record from other files.
 inline constexpr char recordstart[] = "folder\tstatus\tut\tbeta\tnconf\tmean\terror\ttau\tdtau\tcorrected\tflags\tmessage";
 // The fields every version's record has, up to `message`.
@@ -50,6 +53,11 @@ struct runrecord {
     double tau = 0.0;
     double dtau = 0.0;
     double corrected = 0.0;
+    int start = 0;           // with estimated: values to leave out from the beginning
+    bool hasrest = false;    // restmean and restcorrected: what the values after them give
+    double restmean = 0.0;
+    double restcorrected = 0.0;
+    std::string limit;       // the most pairs the run reads, or "all"
     std::string flags;    // comma-separated
     std::string message;  // a failed run's diagnostic, without the program's name
     std::string data;     // the fingerprint of the data file, or empty
@@ -91,9 +99,10 @@ recordview parserecord(std::string_view text);
 sysresult loadrecord(const char* name, recordview& out);
 
 // Whether the record says that its run succeeded on inputs whose fingerprints
-// were DATA and CONTROL, in this version's fields: the folder is then up to
-// date, and another run of it would add nothing.
-bool uptodate(const recordview& record, std::string_view data, std::string_view control);
+// were DATA and CONTROL, reading at most LIMIT pairs, in this version's
+// fields: the folder is then up to date, and another run of it would add
+// nothing.
+bool uptodate(const recordview& record, std::string_view data, std::string_view control, std::string_view limit);
 
 // The note a run leaves beside its record, under the results file's lock,
 // just before it appends its line: the inputs it ran on, and where in the

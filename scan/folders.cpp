@@ -76,7 +76,7 @@ std::string infolder(const folder& where, const char* name) {
     return where.name == "/" ? std::string("/") + name : where.name + "/" + name;
 }
 
-folderview look(const folder& where, bool inputs) {
+folderview look(const folder& where, bool inputs, const std::string& limit) {
     folderview out;
     if (!where.found) return out;
     const std::string record = infolder(where, recordname);
@@ -101,7 +101,7 @@ folderview look(const folder& where, bool inputs) {
     std::string data;
     std::string control;
     if (fingerprintfile(infolder(where, datafile).c_str(), data).ok() &&
-        fingerprintfile(infolder(where, controlfile).c_str(), control).ok() && uptodate(out.record, data, control))
+        fingerprintfile(infolder(where, controlfile).c_str(), control).ok() && uptodate(out.record, data, control, limit))
         out.state = folderstate::uptodate;
     return out;
 }

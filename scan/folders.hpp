@@ -65,7 +65,8 @@ struct folderview {
 // the fingerprints of the inputs it holds now. Without INPUTS a record that
 // says its run succeeded is `outofdate` whatever the inputs are (they are not
 // read).
-folderview look(const folder& where, bool inputs);
+// LIMIT is the most pairs the runs read, as the record writes it.
+folderview look(const folder& where, bool inputs, const std::string& limit);
 
 // Whether STATE is one `run` runs again: every state but uptodate.
 inline bool torun(folderstate state) { return state != folderstate::uptodate; }

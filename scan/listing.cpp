@@ -45,7 +45,7 @@ sortkey keyof(const std::string& field) {
 std::string failedlist(const std::vector<folder>& folders) {
     std::string out;
     for (const folder& f : folders) {
-        const folderstate state = look(f, false).state;
+        const folderstate state = look(f, false, "").state;
         if (state == folderstate::missing || state == folderstate::norecord || state == folderstate::failed)
             out += f.given + "\n";
     }
@@ -56,7 +56,7 @@ std::string warnedlist(const std::vector<folder>& folders, const std::string& fl
     const std::vector<std::string> wanted = words(flags);
     std::string out;
     for (const folder& f : folders) {
-        const folderview view = look(f, false);
+        const folderview view = look(f, false, "");
         if (view.record.form < recordform::older) continue;
         std::string told;
         recordbytes(view.record.field("flags"), told);
@@ -69,10 +69,10 @@ std::string warnedlist(const std::vector<folder>& folders, const std::string& fl
     return out;
 }
 
-std::string outdatedlist(const std::vector<folder>& folders) {
+std::string outdatedlist(const std::vector<folder>& folders, const std::string& limit) {
     std::string out;
     for (const folder& f : folders)
-        if (torun(look(f, true).state)) out += f.given + "\n";
+        if (torun(look(f, true, limit).state)) out += f.given + "\n";
     return out;
 }
 
@@ -86,7 +86,7 @@ std::string table(const std::vector<folder>& folders, const std::string& here) {
     };
     std::vector<row> rows;
     for (const folder& f : folders) {
-        const folderview view = look(f, false);
+        const folderview view = look(f, false, "");
         // Each of this version's fields, by name, from a record of any version.
         std::vector<std::string> fields(width);
         if (view.record.form >= recordform::older) {

@@ -16,8 +16,9 @@ std::string failedlist(const std::vector<folder>& folders);
 // commas), whatever the run's status.
 std::string warnedlist(const std::vector<folder>& folders, const std::string& flags);
 
-// The folders `run` would run: all but those up to date.
-std::string outdatedlist(const std::vector<folder>& folders);
+// The folders `run` would run, its runs reading at most LIMIT pairs (as the
+// record writes it): all but those up to date.
+std::string outdatedlist(const std::vector<folder>& folders, const std::string& limit);
 
 // The table: the record's header, then one row a folder, the record's line as
 // it stands (an older record's fields, and empty ones for the fields it

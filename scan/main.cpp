@@ -4,7 +4,7 @@
 //
 //   pairstat-scan run [-j N] [--all] FOLDER...
 //   pairstat-scan submit [-b N] [-- SBATCH-OPTION... [--]] FOLDER...
-//   pairstat-scan failed | outdated | table FOLDER...
+//   pairstat-scan failed | outdated | table | points FOLDER...
 //   pairstat-scan warned FLAG[,FLAG...] FOLDER...
 //
 // A lone - in place of the folders reads them from standard input, one a line.
@@ -20,10 +20,12 @@
 #include <glob.h>
 #include <unistd.h>
 
+#include "app/constants.hpp"
 #include "records/escape.hpp"
 #include "records/system.hpp"
 #include "scan/folders.hpp"
 #include "scan/listing.hpp"
+#include "scan/points.hpp"
 #include "scan/runner.hpp"
 #include "scan/say.hpp"
 #include "scan/submit.hpp"
@@ -32,8 +34,9 @@ namespace pairstat {
 namespace {
 
 const std::string usage =
-    "usage: pairstat-scan run [-j N] [--all] | submit [-b N] [-- SBATCH-OPTION... --] | failed | outdated | "
-    "warned FLAG[,FLAG...] | table, then FOLDER... or - (read from standard input)";
+    "usage: pairstat-scan run [-j N] [--all] [--pairs N] | submit [-b N] [-- SBATCH-OPTION... --] | failed | "
+    "outdated [--pairs N] | "
+    "warned FLAG[,FLAG...] | table | points, then FOLDER... or - (read from standard input)";
 
 [[noreturn]] void refuse(const std::string& why) { die(scanusage, why + "; " + usage); }
 
@@ -45,6 +48,13 @@ int count(const char* option, std::string_view text) {
     if (!digits || value < 1 || text[0] == '0')
         refuse(std::string(option) + " takes a whole number from 1 up, not '" + shown(text) + "'");
     return value;
+}
+
+// TEXT as the most pairs a run reads (--pairs): a whole number from 1 up, or
+// all; as the record writes it.
+std::string pairs(std::string_view text) {
+    if (text == "all") return "all";
+    return std::to_string(count("--pairs", text));
 }
 
 // The whole of standard input.
@@ -104,8 +114,9 @@ std::string pairstatprogram() {
 }
 
 int run(std::vector<std::string> arguments) {
-    runoptions options;
+    scanoptions options;
     options.jobs = processors();
+    options.limit = std::to_string(maxpairs);
     std::size_t k = 0;
     for (; k < arguments.size(); ++k) {
         const std::string& a = arguments[k];
@@ -120,6 +131,11 @@ int run(std::vector<std::string> arguments) {
             options.jobs = count("-j", std::string_view(a).substr(2));
         } else if (a == "--all") {
             options.all = true;
+        } else if (a == "--pairs") {
+            if (k + 1 == arguments.size()) refuse("--pairs takes a number, or all");
+            options.limit = pairs(arguments[++k]);
+        } else if (a.starts_with("--pairs=")) {
+            options.limit = pairs(std::string_view(a).substr(8));
         } else if (a.size() > 1 && a[0] == '-') {
             refuse("unknown option '" + shown(a) + "'");
         } else {
@@ -190,6 +206,17 @@ int submit(std::vector<std::string> arguments) {
 
 int listing(const std::string& command, std::vector<std::string> arguments) {
     std::string flags;
+    std::string limit = std::to_string(maxpairs);
+    if (command == "outdated" && !arguments.empty() && arguments.front().starts_with("--pairs")) {
+        if (arguments.front() == "--pairs") {
+            if (arguments.size() < 2) refuse("--pairs takes a number, or all");
+            limit = pairs(arguments[1]);
+            arguments.erase(arguments.begin());
+        } else {
+            limit = pairs(std::string_view(arguments.front()).substr(8));
+        }
+        arguments.erase(arguments.begin());
+    }
     if (command == "warned") {
         if (arguments.empty()) refuse("warned takes the warnings' names, separated by commas");
         flags = arguments.front();
@@ -203,7 +230,8 @@ int listing(const std::string& command, std::vector<std::string> arguments) {
     const std::vector<folder> folders = foldersof(arguments);
     const std::string out = command == "failed"     ? failedlist(folders)
                             : command == "warned"   ? warnedlist(folders, flags)
-                            : command == "outdated" ? outdatedlist(folders)
+                            : command == "outdated" ? outdatedlist(folders, limit)
+                            : command == "points"   ? points(folders)
                                                     : table(folders, cwd());
     return writeall(STDOUT_FILENO, out.data(), out.size()).ok() ? 0 : 74;
 }
@@ -218,7 +246,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + std::min(argc, 2), argv + argc);
     if (command == "run") return run(arguments);
     if (command == "submit") return submit(arguments);
-    if (command == "failed" || command == "outdated" || command == "table" || command == "warned")
+    if (command == "failed" || command == "outdated" || command == "table" || command == "warned" ||
+        command == "points")
         return listing(command, arguments);
     if (command == "task") {
         // A submission's task: LIST BLOCK, as its script gives them.

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/constants.hpp"
 #include "records/escape.hpp"
 #include "scan/say.hpp"
 
@@ -35,7 +36,7 @@ struct running {
 // process group of its own so that an interrupt from the terminal goes to the
 // scan alone: the runs under way finish. Gives back the errno where it could
 // not start.
-int start(const folder& where, const runoptions& options, pid_t& pid) {
+int start(const folder& where, const scanoptions& options, pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
@@ -56,6 +57,8 @@ int start(const folder& where, const runoptions& options, pid_t& pid) {
     std::vector<char*> argv{const_cast<char*>(options.pairstat.c_str()), const_cast<char*>("--record"),
                             const_cast<char*>(recordname)};
     if (options.all) argv.push_back(const_cast<char*>("--again"));
+    const std::string pairs = "--pairs=" + options.limit;
+    if (options.limit != std::to_string(maxpairs)) argv.push_back(const_cast<char*>(pairs.c_str()));
     argv.push_back(nullptr);
     const int error = posix_spawn(&pid, options.pairstat.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -159,7 +162,7 @@ std::string findpairstat(std::string& why) {
     return {};
 }
 
-int runscan(const std::vector<folder>& folders, const runoptions& options) {
+int runscan(const std::vector<folder>& folders, const scanoptions& options) {
     tally all;
     all.folders = static_cast<int>(folders.size());
     // The folders to run, and a word for those that can't be.
@@ -167,7 +170,7 @@ int runscan(const std::vector<folder>& folders, const runoptions& options) {
     std::vector<std::pair<std::string, std::string>> notrun;  // folder, why
     for (std::size_t k = 0; k < folders.size(); ++k) {
         const folder& f = folders[k];
-        const folderview view = look(f, !options.all);
+        const folderview view = look(f, !options.all, options.limit);
         if (view.state == folderstate::uptodate) {
             ++all.passedover;
             continue;

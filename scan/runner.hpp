@@ -36,9 +36,10 @@ std::string summary(const tally& all);
 // for DONE of ALL finished, FAILED of them failed, after ELAPSED.
 std::string progress(int done, int all, int failed, std::chrono::milliseconds elapsed);
 
-struct runoptions {
+struct scanoptions {
     int jobs = 1;            // runs at a time
     bool all = false;        // every folder, up to date or not (and append again)
+    std::string limit;       // the most pairs the runs read (their --pairs), as the record writes it
     std::string pairstat;    // the program, absolute
     bool terminal = false;   // standard error is a terminal: progress is drawn there
     std::string given = "FOLDER...";  // how the folders were given, for the hint that names failed
@@ -47,7 +48,7 @@ struct runoptions {
 // Runs the scan of FOLDERS; returns the exit status. Expects INT, TERM, HUP
 // and CHLD blocked in the calling thread: the first INT, TERM or HUP stops
 // it, letting the runs under way finish and starting no more.
-int runscan(const std::vector<folder>& folders, const runoptions& options);
+int runscan(const std::vector<folder>& folders, const scanoptions& options);
 
 // The pairstat to run: the one named by the environment's PAIRSTAT, else the
 // one beside this program, else the first on PATH; absolute. Empty where there

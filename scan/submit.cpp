@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/constants.hpp"
 #include "records/escape.hpp"
 #include "scan/runner.hpp"
 #include "scan/say.hpp"
@@ -168,10 +169,11 @@ int runtask(const std::string& list, int block, const std::string& pairstat) {
                              " of " + std::to_string(block) + " folders; this task has nothing to run");
     const folderlist got = readfolders(names, "");
     if (!got.ok()) die(scanusage, got.refused);
-    runoptions options;
+    scanoptions options;
     const char* cpus = std::getenv("SLURM_CPUS_ON_NODE");
     options.jobs = cpus != nullptr && std::atoi(cpus) > 0 ? std::atoi(cpus) : processors();
     options.pairstat = pairstat;
+    options.limit = std::to_string(maxpairs);
     return runscan(got.folders, options);
 }
 
