@@ -1,5 +1,7 @@
 #include "records/fingerprint.hpp"
 
+#include <bit>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -28,41 +30,48 @@ std::uint64_t spread(std::uint64_t x) {
 std::uint64_t wordof(const unsigned char* bytes) {
     // Little-endian whatever the machine, so that the digits are the same
     // everywhere.
-    std::uint64_t word = 0;
-    for (int k = 7; k >= 0; --k) word = (word << 8) | bytes[k];
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) {
+        std::uint64_t turned = 0;
+        for (int k = 0; k < 8; ++k) turned = (turned << 8) | ((word >> (8 * k)) & 0xff);
+        word = turned;
+    }
     return word;
 }
 
 }  // namespace
 
-void fingerprint::step(std::uint64_t word) {
-    a = rotate(a ^ (word * oddone), 29) * oddtwo;
-    b = rotate(b + (word * oddthree), 31) * oddfour;
+void fingerprint::step(const unsigned char* bytes) {
+    a = rotate(a ^ (wordof(bytes) * oddone), 29) * oddtwo;
+    b = rotate(b + (wordof(bytes + 8) * oddthree), 31) * oddfour;
 }
 
 void fingerprint::add(const char* bytes, std::size_t count) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes);
     length += count;
     if (heldcount > 0) {
-        while (count > 0 && heldcount < 8) {
-            held[heldcount++] = *p++;
-            --count;
-        }
-        if (heldcount < 8) return;
-        step(wordof(held));
+        const std::size_t taken = std::min(count, sizeof held - heldcount);
+        std::memcpy(held + heldcount, p, taken);
+        heldcount += taken;
+        p += taken;
+        count -= taken;
+        if (heldcount < sizeof held) return;
+        step(held);
         heldcount = 0;
     }
-    for (; count >= 8; count -= 8, p += 8) step(wordof(p));
+    for (; count >= sizeof held; count -= sizeof held, p += sizeof held) step(p);
     std::memcpy(held, p, count);
     heldcount = count;
 }
 
 std::string fingerprint::digits() const {
-    unsigned char last[8] = {};
+    unsigned char last[16] = {};
     std::memcpy(last, held, heldcount);
-    const std::uint64_t tail = wordof(last);
-    const std::uint64_t x = spread(a ^ rotate(tail * oddthree, 17) ^ length);
-    const std::uint64_t y = spread(b + (tail * oddone) + rotate(length, 23) + x);
+    const std::uint64_t first = wordof(last);
+    const std::uint64_t second = wordof(last + 8);
+    const std::uint64_t x = spread(a ^ rotate(first * oddthree, 17) ^ length);
+    const std::uint64_t y = spread(b + (second * oddone) + rotate(length, 23) + x);
     static const char hex[] = "0123456789abcdef";
     std::string out(fingerprintlength, '0');
     for (int k = 0; k < 16; ++k) {

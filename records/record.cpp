@@ -132,13 +132,15 @@ sysresult loadrecord(const char* name, recordview& out) {
     if (got.ok() && (!S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(recordmost))) {
         out.form = recordform::notrecord;
     } else if (got.ok()) {
-        std::string text(recordmost + 1, '\0');
+        // Room for the file as long as it is now, and a byte more to see it
+        // has not grown past a record meanwhile.
+        std::string text(static_cast<std::size_t>(st.st_size) + 1, '\0');
         std::size_t have = 0;
         while (have < text.size() && (got = sys::read(fd, text.data() + have, text.size() - have)).ok() &&
                got.value > 0)
             have += static_cast<std::size_t>(got.value);
         text.resize(have);
-        if (got.ok() && have > recordmost) out.form = recordform::notrecord;
+        if (got.ok() && have > static_cast<std::size_t>(st.st_size)) out.form = recordform::notrecord;
         else if (got.ok()) out = parserecord(text);
     }
     sys::close(fd);
