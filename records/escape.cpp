@@ -20,10 +20,12 @@ int hexdigit(char c) {
 
 }  // namespace
 
-std::string shown(std::string_view text, bool quoted) {
+namespace {
+
+std::string escaped(std::string_view text, bool quoted, std::size_t most) {
     std::string out;
     std::size_t k = 0;
-    for (; k < text.size() && out.size() < shownlength; ++k) {
+    for (; k < text.size() && out.size() < most; ++k) {
         const unsigned char c = static_cast<unsigned char>(text[k]);
         if (c == '\\' || (quoted && c == '"')) {
             out += '\\';
@@ -37,6 +39,12 @@ std::string shown(std::string_view text, bool quoted) {
     if (k < text.size()) out += "...";
     return out;
 }
+
+}  // namespace
+
+std::string shown(std::string_view text, bool quoted) { return escaped(text, quoted, shownlength); }
+
+std::string whole(std::string_view text) { return escaped(text, false, std::string_view::npos); }
 
 std::string recordtext(std::string_view text) {
     std::string out;

@@ -20,6 +20,9 @@ inline constexpr std::size_t shownlength = 60;
 // quotation marks; cut once shownlength characters are shown, with "..."
 // where more followed.
 std::string shown(std::string_view text, bool quoted = false);
+// TEXT as shown does, whole: for names a user acts on (a file to read, a
+// folder), which a cut would make useless.
+std::string whole(std::string_view text);
 
 // TEXT as a record field: tab, line end and backslash as \t, \n, \\, other
 // control bytes (below 0x20, and 0x7f) as \xNN; other bytes stand as they are.

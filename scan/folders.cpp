@@ -46,7 +46,7 @@ folderlist readfolders(const std::vector<std::string>& arguments, std::string_vi
             return out;
         }
         if (given.find('\n') != std::string::npos) {
-            out.refused = "the folder name '" + shown(given) +
+            out.refused = "the folder name '" + whole(given) +
                           "' holds a line end, which the lists of a scan can't hold: rename the folder";
             return out;
         }
@@ -83,7 +83,7 @@ folderview look(const folder& where, bool inputs, const std::string& limit) {
     const bool read = loadrecord(record.c_str(), out.record).ok();
     if (out.record.form == recordform::notrecord || out.record.form == recordform::empty) {
         std::string text(1, '\'');
-        text += shown(record);
+        text += whole(record);
         warn(text + "' is not a record as pairstat writes it (a header, then one line of at least " +
              std::to_string(recordfirstfields) + " fields); its folder counts as without one");
     }

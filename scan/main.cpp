@@ -34,7 +34,8 @@ namespace pairstat {
 namespace {
 
 const std::string usage =
-    "usage: pairstat-scan run [-j N] [--all] [--pairs N] | submit [-b N] [-- SBATCH-OPTION... --] | failed | "
+    "usage: pairstat-scan run [-j N] [--all] [--pairs N] | submit [-b N] [-j K] [--wait] [--all] [-- SBATCH-OPTION... "
+    "--] | failed | "
     "outdated [--pairs N] | "
     "warned FLAG[,FLAG...] | table | points, then FOLDER... or - (read from standard input)";
 
@@ -46,7 +47,7 @@ int count(const char* option, std::string_view text) {
     const bool digits = !text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string::npos;
     if (digits) value = std::stoi(std::string(text));
     if (!digits || value < 1 || text[0] == '0')
-        refuse(std::string(option) + " takes a whole number from 1 up, not '" + shown(text) + "'");
+        refuse(std::string(option) + " takes a whole number from 1 up, not '" + whole(text) + "'");
     return value;
 }
 
@@ -78,7 +79,7 @@ std::vector<folder> foldersof(const std::vector<std::string>& arguments) {
     const bool piped = arguments.size() == 1 && arguments[0] == "-";
     folderlist got = readfolders(arguments, piped ? readinput() : std::string());
     if (!got.ok()) die(scanusage, got.refused);
-    for (const std::string& pattern : got.unmatched) tell("pairstat-scan: no folders match '" + shown(pattern) + "'\n");
+    for (const std::string& pattern : got.unmatched) tell("pairstat-scan: no folders match '" + whole(pattern) + "'\n");
     if (got.folders.empty() && !got.unmatched.empty()) std::exit(scannoinput);
     return std::move(got.folders);
 }
@@ -137,7 +138,7 @@ int run(std::vector<std::string> arguments) {
         } else if (a.starts_with("--pairs=")) {
             options.limit = pairs(std::string_view(a).substr(8));
         } else if (a.size() > 1 && a[0] == '-') {
-            refuse("unknown option '" + shown(a) + "'");
+            refuse("unknown option '" + whole(a) + "'");
         } else {
             break;
         }
@@ -154,24 +155,30 @@ int run(std::vector<std::string> arguments) {
 
 int submit(std::vector<std::string> arguments) {
     submitoptions options;
-    options.timed = std::getenv("SBATCH_TIMELIMIT") != nullptr && *std::getenv("SBATCH_TIMELIMIT") != '\0';
+    if (const char* limit = std::getenv("SBATCH_TIMELIMIT"); limit != nullptr) options.time = limit;
+    if (const char* partition = std::getenv("SBATCH_PARTITION"); partition != nullptr) options.partition = partition;
     std::size_t k = 0;
     for (; k < arguments.size(); ++k) {
         const std::string& a = arguments[k];
-        if (a == "-b") {
-            if (k + 1 == arguments.size()) refuse("-b takes a number");
-            options.block = count("-b", arguments[++k]);
-        } else if (a.starts_with("-b")) {
-            options.block = count("-b", std::string_view(a).substr(2));
+        if (a == "-b" || a == "-j") {
+            if (k + 1 == arguments.size()) refuse(a + " takes a number");
+            (a == "-b" ? options.block : options.throttle) = count(a.c_str(), arguments[++k]);
+        } else if (a.starts_with("-b") || a.starts_with("-j")) {
+            (a[1] == 'b' ? options.block : options.throttle) = count(a.substr(0, 2).c_str(), std::string_view(a).substr(2));
+        } else if (a == "--wait") {
+            options.wait = true;
+        } else if (a == "--all") {
+            options.all = true;
         } else if (a == "--" || a.size() <= 1 || a[0] != '-') {
             break;
         } else {
-            refuse("unknown option '" + shown(a) + "'");
+            refuse("unknown option '" + whole(a) + "'");
         }
     }
     // sbatch's options: after --, up to a second -- where there is one, else
-    // up to the first word that does not start with -. The CPUs of a task
-    // are read from them, and whether they set a time limit.
+    // up to the first word that does not start with -. A few are read on the
+    // way: the CPUs of a task, its time limit, its partition and output file,
+    // and --test-only; --wait is the tool's own, which waits for the table.
     if (k < arguments.size() && arguments[k] == "--") {
         ++k;
         const bool ended = std::find(arguments.begin() + static_cast<long>(k), arguments.end(), "--") != arguments.end();
@@ -183,19 +190,48 @@ int submit(std::vector<std::string> arguments) {
                 break;
             }
             if (!ended && (a.size() <= 1 || a[0] != '-')) break;
+            // The value of a short option joined to it, or of a long one after "=".
+            auto joined = [&](const char* shortname, const char* longname) -> std::string {
+                if (a.starts_with(shortname) && a.size() > 2 && !a.starts_with("--")) return a.substr(2);
+                const std::string prefix = std::string(longname) + "=";
+                if (a.starts_with(prefix)) return a.substr(prefix.size());
+                return {};
+            };
+            auto given = [&](const char* shortname, const char* longname) {
+                return previous == shortname || previous == longname;
+            };
             if (a.starts_with("-a") || a == "--array" || a.starts_with("--array="))
-                die(scanusage, "submit makes the job array itself: leave out '" + shown(a) + "'");
-            if (a.starts_with("-t") || a == "--time" || a.starts_with("--time=")) options.timed = true;
-            if (a.starts_with("-c") && a.size() > 2) options.cpus = count("--cpus-per-task", std::string_view(a).substr(2));
-            if (a.starts_with("--cpus-per-task=")) options.cpus = count("--cpus-per-task", std::string_view(a).substr(16));
-            if (previous == "-c" || previous == "--cpus-per-task") options.cpus = count("--cpus-per-task", a);
+                die(scanusage, "submit makes the job array itself: leave out '" + whole(a) + "'");
+            if (a == "--wait") {
+                options.wait = true;
+                previous = a;
+                continue;
+            }
+            if (a == "--test-only") options.testonly = true;
+            if (std::string v = joined("-c", "--cpus-per-task"); !v.empty()) options.cpus = count("--cpus-per-task", v);
+            if (given("-c", "--cpus-per-task")) options.cpus = count("--cpus-per-task", a);
+            if (std::string v = joined("-t", "--time"); !v.empty()) options.time = v;
+            if (given("-t", "--time")) options.time = a;
+            if (std::string v = joined("-p", "--partition"); !v.empty()) options.partition = v;
+            if (given("-p", "--partition")) options.partition = a;
+            if (std::string v = joined("-o", "--output"); !v.empty()) options.output = v;
+            if (given("-o", "--output")) options.output = a;
             options.sbatch.push_back(a);
+            // The job after the array has a name, an output, a time and one
+            // processor of its own, and its own dependency.
+            const bool own = [&] {
+                for (const auto& [s, l] : {std::pair{"-J", "--job-name"}, {"-o", "--output"}, {"-e", "--error"},
+                                           {"-t", "--time"}, {"-c", "--cpus-per-task"}, {"-d", "--dependency"}})
+                    if (a == s || a == l || !joined(s, l).empty() || given(s, l)) return true;
+                return a.starts_with("--open-mode") || a == "--test-only";
+            }();
+            if (!own) options.placing.push_back(a);
             previous = a;
         }
     }
     arguments.erase(arguments.begin(), arguments.begin() + static_cast<long>(k));
     const std::vector<folder> folders = foldersof(arguments);
-    if (folders.empty()) die(0, "no folders: nothing to submit");
+    if (folders.empty()) die(1, "no job was made: no folders");
     options.pairstat = pairstatprogram();
     char self[4096];
     const sysresult n = sys::readlink("/proc/self/exe", self, sizeof self);
@@ -225,7 +261,7 @@ int listing(const std::string& command, std::vector<std::string> arguments) {
     if (!arguments.empty() && arguments.front() == "--") {
         arguments.erase(arguments.begin());
     } else if (!arguments.empty() && arguments.front().size() > 1 && arguments.front()[0] == '-') {
-        refuse("unknown option '" + shown(arguments.front()) + "'");
+        refuse("unknown option '" + whole(arguments.front()) + "'");
     }
     const std::vector<folder> folders = foldersof(arguments);
     const std::string out = command == "failed"     ? failedlist(folders)
@@ -249,6 +285,11 @@ int main(int argc, char** argv) {
     if (command == "failed" || command == "outdated" || command == "table" || command == "warned" ||
         command == "points")
         return listing(command, arguments);
+    if (command == "finish") {
+        // The job after a submission's array: LIST, as its script gives it.
+        if (arguments.size() != 1) refuse("finish takes a submission's folder list");
+        return finishscan(arguments[0]);
+    }
     if (command == "task") {
         // A submission's task: LIST BLOCK, as its script gives them.
         if (arguments.size() != 2) refuse("task takes a submission's folder list and its block size");
@@ -267,5 +308,5 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command.empty()) die(scanusage, usage);
-    refuse("unknown command '" + shown(command) + "'");
+    refuse("unknown command '" + whole(command) + "'");
 }

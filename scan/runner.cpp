@@ -141,7 +141,7 @@ std::string findpairstat(std::string& why) {
     if (const char* given = std::getenv("PAIRSTAT"); given != nullptr && *given != '\0') {
         const std::string p = absolute(given);
         if (runnable(p)) return p;
-        why = "cannot run '" + shown(p) + "' (PAIRSTAT): not an executable file";
+        why = "cannot run '" + whole(p) + "' (PAIRSTAT): not an executable file";
         return {};
     }
     char self[4096];
@@ -254,7 +254,7 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
 
     // In the order of the folders' names: runs side by side tell in any order.
     std::sort(notrun.begin(), notrun.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [name, why] : notrun) tell("pairstat-scan: cannot " + why + " '" + shown(name) + "': not run\n");
+    for (const auto& [name, why] : notrun) tell("pairstat-scan: cannot " + why + " '" + whole(name) + "': not run\n");
     std::string line = summary(all);
     if (all.stopped != 0) line = "stopped by a signal: " + line;
     if (all.failed + all.norecord > 0) {

@@ -1,6 +1,8 @@
 #include "scan/submit.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -13,7 +15,9 @@
 #include <unistd.h>
 
 #include "app/constants.hpp"
+#include "records/filelock.hpp"
 #include "records/escape.hpp"
+#include "scan/listing.hpp"
 #include "scan/runner.hpp"
 #include "scan/say.hpp"
 
@@ -32,6 +36,8 @@ std::string absolute(const std::string& name, const std::string& here) {
     return name.starts_with('/') ? name : here + "/" + name;
 }
 
+std::string plural(long n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
 // WORD quoted for sh.
 std::string quote(const std::string& word) {
     std::string out = "'";
@@ -39,8 +45,8 @@ std::string quote(const std::string& word) {
     return out + "'";
 }
 
-// Writes TEXT to the file NAME, made new (mode 0666, or 0777 for a script,
-// less the umask). Gives back whether it was written whole.
+// Writes TEXT to the file NAME, made new with MODE less the umask. Gives back
+// whether it was written whole.
 bool writefile(const std::string& name, const std::string& text, mode_t mode) {
     const sysresult opened = sys::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (!opened.ok()) return false;
@@ -49,43 +55,252 @@ bool writefile(const std::string& name, const std::string& text, mode_t mode) {
     return sys::close(fd).ok() && whole;
 }
 
-// Runs sbatch with ARGUMENTS, its standard output into OUT; gives back its
-// exit status, or -1 with errno where it could not be run.
-int runsbatch(const std::vector<std::string>& arguments, std::string& out) {
+// What a program run to its end gave.
+struct ran {
+    int status = -1;  // its exit status, 128 + a signal's, or -1 where it could not be run (errno in `error`)
+    int error = 0;
+    std::string out;  // its standard output
+};
+
+// Runs PROGRAM (found on PATH) with ARGUMENTS, its standard error passed
+// through, its standard output taken.
+ran capture(const char* program, const std::vector<std::string>& arguments) {
+    ran got;
     int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) return -1;
+    if (::pipe2(pipe, O_CLOEXEC) != 0) {
+        got.error = errno;
+        return got;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe[1], STDOUT_FILENO);
-    std::vector<char*> argv{const_cast<char*>("sbatch")};
+    std::vector<char*> argv{const_cast<char*>(program)};
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    const int error = posix_spawnp(&pid, "sbatch", &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawnp(&pid, program, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     sys::close(pipe[1]);
     if (error != 0) {
         sys::close(pipe[0]);
-        errno = error;
-        return -1;
+        got.error = error;
+        return got;
     }
     char block[4096];
-    for (sysresult got; (got = sys::read(pipe[0], block, sizeof block)).ok() && got.value > 0;)
-        out.append(block, static_cast<std::size_t>(got.value));
+    for (sysresult n; (n = sys::read(pipe[0], block, sizeof block)).ok() && n.value > 0;)
+        got.out.append(block, static_cast<std::size_t>(n.value));
     sys::close(pipe[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (errno != EINTR) {
+            got.error = errno;
+            return got;
+        }
+    got.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return got;
+}
+
+// The value of KEY in Slurm's "Key = value" or "Key=value" listing TEXT.
+std::string valueof(const std::string& text, const std::string& key) {
+    for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+        if (at > 0 && !std::isspace(static_cast<unsigned char>(text[at - 1]))) continue;
+        std::size_t p = at + key.size();
+        while (p < text.size() && text[p] == ' ') ++p;
+        if (p == text.size() || text[p] != '=') continue;
+        ++p;
+        while (p < text.size() && text[p] == ' ') ++p;
+        const std::size_t end = text.find_first_of(" \n", p);
+        return text.substr(p, end == std::string::npos ? std::string::npos : end - p);
+    }
+    return {};
+}
+
+// What the cluster allows: the most tasks in an array, and the partition's
+// longest time limit (-1: none), as scontrol tells them.
+struct cluster {
+    int arraymost = pairstat::arraymost;
+    long maxtime = -1;
+    std::string partition;  // the partition asked for, or the cluster's default
+    bool told = false;      // scontrol answered
+};
+
+cluster askcluster(const std::string& partition) {
+    cluster got;
+    const ran config = capture("scontrol", {"show", "config"});
+    if (config.status != 0) return got;
+    got.told = true;
+    if (const long most = std::atol(valueof(config.out, "MaxArraySize").c_str()); most > 0)
+        got.arraymost = static_cast<int>(std::min(most, 100000000L));
+    const ran partitions = capture("scontrol", {"show", "partition"});
+    if (partitions.status != 0) return got;
+    // One paragraph a partition; the one named, else the default.
+    for (std::size_t start = 0; start < partitions.out.size();) {
+        std::size_t end = partitions.out.find("\n\n", start);
+        if (end == std::string::npos) end = partitions.out.size();
+        const std::string one = partitions.out.substr(start, end - start);
+        start = end + 2;
+        const std::string name = valueof(one, "PartitionName");
+        if (partition.empty() ? valueof(one, "Default") != "YES" : name != partition) continue;
+        got.partition = name;
+        got.maxtime = slurmminutes(valueof(one, "MaxTime"));
+        if (got.maxtime == -2) got.maxtime = -1;
+        break;
+    }
+    return got;
+}
+
+std::string minutestext(long minutes) {
+    char text[64];
+    if (minutes >= 24 * 60)
+        std::snprintf(text, sizeof text, "%ld-%02ld:%02ld:00", minutes / (24 * 60), minutes / 60 % 24, minutes % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld:00", minutes / 60, minutes % 60);
+    return text;
+}
+
+std::string secondstext(double seconds) {
+    if (seconds < 120) return std::to_string(static_cast<long>(std::ceil(seconds))) + " s";
+    if (seconds < 7200) return std::to_string(static_cast<long>(std::ceil(seconds / 60))) + " min";
+    return std::to_string(static_cast<long>(std::ceil(seconds / 3600))) + " h";
+}
+
+// The records of the folders a submission runs, put aside while it is made:
+// given back where it fails, removed where it is made, so that a task that
+// never starts leaves its folders without a record, which failed lists.
+class asiderecords {
+  public:
+    explicit asiderecords(std::vector<std::string> names) : records(std::move(names)) {
+        for (const std::string& r : records)
+            if (sys::rename(r.c_str(), aside(r).c_str()).ok()) moved.push_back(r);
+    }
+    void giveback() {
+        for (const std::string& r : moved) sys::rename(aside(r).c_str(), r.c_str());
+        moved.clear();
+    }
+    void drop() {
+        for (const std::string& r : moved) sys::unlink(aside(r).c_str());
+        moved.clear();
+    }
+    ~asiderecords() { giveback(); }
+
+  private:
+    static std::string aside(const std::string& record) {
+        const std::size_t slash = record.find_last_of('/');
+        return record.substr(0, slash + 1) + ".record.tsv.submitted";
+    }
+    std::vector<std::string> records;
+    std::vector<std::string> moved;
+};
+
+// Removes the folder SUB and what it holds (the files a submission wrote).
+void removesubmission(const std::string& sub) {
+    for (const char* name : {"folders", "task", "finish", "table.tsv", "failed"})
+        sys::unlink((sub + "/" + name).c_str());
+    ::rmdir(sub.c_str());
+}
+
+// TEXT with each % written %%, as Slurm reads a file name pattern.
+std::string percents(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '%' ? std::string("%%") : std::string(1, c);
+    return out;
 }
 
 }  // namespace
 
-int submitscan(const std::vector<folder>& folders, const submitoptions& options) {
+blocking blocksof(int folders, double work, int block, int most) {
+    blocking out;
+    out.folders = folders;
+    out.work = work;
+    if (block > 0) {
+        out.block = block;
+    } else {
+        const int tasks = std::max(1, static_cast<int>(std::ceil(work / taskseconds)));
+        out.block = std::max((folders + tasks - 1) / tasks, (folders + most - 1) / most);
+    }
+    out.tasks = (folders + out.block - 1) / out.block;
+    return out;
+}
+
+long tasktime(const blocking& blocks, int cpus) {
+    const double share = blocks.work / std::max(1, blocks.folders) * blocks.block / std::max(1, cpus);
+    const double lockwait = 60.0 * static_cast<double>(lockbound.count());
+    return std::max(10L, static_cast<long>(std::ceil((3.0 * share + lockwait) / 60.0)));
+}
+
+long slurmminutes(const std::string& text) {
+    if (text == "UNLIMITED" || text == "INFINITE" || text == "NONE") return -1;
+    long days = 0;
+    std::string rest = text;
+    if (const std::size_t dash = rest.find('-'); dash != std::string::npos) {
+        const std::string d = rest.substr(0, dash);
+        if (d.empty() || d.find_first_not_of("0123456789") != std::string::npos) return -2;
+        days = std::atol(d.c_str());
+        rest = rest.substr(dash + 1);
+    }
+    std::vector<long> parts;
+    for (std::size_t start = 0; start <= rest.size();) {
+        const std::size_t colon = std::min(rest.find(':', start), rest.size());
+        const std::string part = rest.substr(start, colon - start);
+        if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string::npos) return -2;
+        parts.push_back(std::atol(part.c_str()));
+        start = colon + 1;
+        if (colon == rest.size()) break;
+    }
+    if (parts.empty() || parts.size() > 3) return -2;
+    // minutes; minutes:seconds; hours:minutes:seconds; with days: hours,
+    // hours:minutes, hours:minutes:seconds.
+    long seconds = 0;
+    if (text.find('-') != std::string::npos) {
+        seconds = parts[0] * 3600 + (parts.size() > 1 ? parts[1] * 60 : 0) + (parts.size() > 2 ? parts[2] : 0);
+    } else if (parts.size() == 1) {
+        seconds = parts[0] * 60;
+    } else if (parts.size() == 2) {
+        seconds = parts[0] * 60 + parts[1];
+    } else {
+        seconds = parts[0] * 3600 + parts[1] * 60 + parts[2];
+    }
+    return days * 24 * 60 + (seconds + 59) / 60;
+}
+
+int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     const std::string here = cwd();
+    // The folders to run: all but those up to date (every one with --all).
+    std::vector<folder> folders;
+    std::vector<std::string> records;
+    double work = 0.0;
+    int passedover = 0;
+    for (const folder& f : given) {
+        const folderview view = look(f, !options.all, std::to_string(maxpairs));
+        if (view.state == folderstate::uptodate) {
+            ++passedover;
+            continue;
+        }
+        if (view.record.form != recordform::absent && view.record.form != recordform::notrecord)
+            records.push_back(infolder(f, recordname));
+        struct stat st;
+        const bool sized = sys::stat(infolder(f, datafile).c_str(), st).ok();
+        work += runseconds + (sized ? byteseconds * static_cast<double>(st.st_size) : 0.0);
+        folders.push_back(f);
+    }
+    if (folders.empty())
+        die(1, "no job was made: " + std::string(passedover == 1 ? "the folder is" : "all " + std::to_string(passedover) +
+                                                                                 " folders are") +
+                   " up to date (--all runs them all the same)");
+
+    const cluster slurm = askcluster(options.partition);
+    const blocking blocks = blocksof(static_cast<int>(folders.size()), work, options.block, slurm.arraymost);
+    const int n = static_cast<int>(folders.size());
+    if (blocks.tasks > slurm.arraymost)
+        die(scanusage, std::to_string(n) + " folders in blocks of " + std::to_string(blocks.block) + " are " +
+                           plural(blocks.tasks, "task", "tasks") + ", more than this cluster's MaxArraySize (" +
+                           std::to_string(slurm.arraymost) + ") allows: -b " +
+                           std::to_string((n + slurm.arraymost - 1) / slurm.arraymost) +
+                           " or more puts them in fewer; nothing was submitted");
+
     // The hidden folder beside the first run folder keeps, for each
-    // submission, the list of folders the tasks read and Slurm's output of
-    // each.
+    // submission, the list of folders the tasks read, the tasks' script,
+    // Slurm's output of each, and at the end the table and the failed list.
     const std::string& first = folders.front().name;
     const std::size_t slash = first.find_last_of('/');
     const std::string top = slash == std::string::npos ? here
@@ -96,50 +311,132 @@ int submitscan(const std::vector<folder>& folders, const submitoptions& options)
     const std::time_t now = std::time(nullptr);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
     std::string sub = hidden + "/" + stamp + ".XXXXXX";
-    if ((::mkdir(hidden.c_str(), 0777) != 0 && errno != EEXIST) || ::mkdtemp(sub.data()) == nullptr)
-        die(scancantcreate, "cannot make a folder in '" + shown(hidden) + "'");
+    const bool madehidden = ::mkdir(hidden.c_str(), 0777) == 0;
+    if ((!madehidden && errno != EEXIST) || ::mkdtemp(sub.data()) == nullptr) {
+        if (madehidden) ::rmdir(hidden.c_str());
+        die(scancantcreate, "cannot make a folder in '" + whole(hidden) + "'; nothing was submitted");
+    }
+    auto fail = [&](int status, const std::string& why) {
+        removesubmission(sub);
+        if (madehidden) ::rmdir(hidden.c_str());
+        die(status, why);
+    };
 
     std::string list;
     for (const folder& f : folders) list += absolute(f.name, here) + "\n";
-    if (!writefile(sub + "/folders", list, 0666)) die(scancantcreate, "cannot write '" + shown(sub + "/folders") + "'");
-    const int n = static_cast<int>(folders.size());
-    const int tasks = (n + options.block - 1) / options.block;
-    const std::string task = "#!/bin/sh\n"
-                             "# A task of pairstat-scan submit: runs block SLURM_ARRAY_TASK_ID (from 0) of " +
-                             std::to_string(options.block) +
-                             " folders of the list beside this file, with the CPUs Slurm gives it.\n"
-                             "PAIRSTAT=" + quote(options.pairstat) + " exec " + quote(options.self) + " task " +
-                             quote(sub + "/folders") + " " + std::to_string(options.block) + "\n";
-    if (!writefile(sub + "/task", task, 0777)) die(scancantcreate, "cannot write '" + shown(sub + "/task") + "'");
+    const std::string runs = "PAIRSTAT=" + quote(options.pairstat) + " exec " + quote(options.self);
+    if (!writefile(sub + "/folders", list, 0666) ||
+        !writefile(sub + "/task",
+                   "#!/bin/sh\n# A task of pairstat-scan submit: runs block SLURM_ARRAY_TASK_ID (from 0) of " +
+                       std::to_string(blocks.block) + " folders of the list beside this file, as many at a time as "
+                       "Slurm gives the task processors.\n" + runs + " task " + quote(sub + "/folders") + " " +
+                       std::to_string(blocks.block) + "\n",
+                   0777) ||
+        !writefile(sub + "/finish",
+                   "#!/bin/sh\n# The end of a pairstat-scan submission: the table of its folders and the failed "
+                   "list, beside this file.\n" + runs + " finish " + quote(sub + "/folders") + "\n",
+                   0777))
+        fail(scancantcreate, "cannot write the submission's files in '" + whole(sub) + "'; nothing was submitted");
 
-    std::vector<std::string> arguments{"--parsable", "--array=0-" + std::to_string(tasks - 1),
-                                       "--job-name=pairstat-scan", "--output=" + sub + "/slurm-%A_%a.out"};
-    // Unless told otherwise, a task has time for every run of its block to
-    // wait the whole of pairstat's lock bound, 5 minutes, and 5 minutes more.
-    if (!options.timed)
-        arguments.push_back("--time=" +
-                            std::to_string(((options.block + options.cpus - 1) / options.cpus + 1) * 5));
+    // The scan's name in the queue: its folder's.
+    const std::string scanname = top == "/" ? "/" : top.substr(top.find_last_of('/') + 1);
+    const std::string jobname = "pairstat-scan:" + scanname.substr(0, 40);
+    const std::string output = options.output.empty() ? percents(sub) + "/slurm-%A_%a.out" : options.output;
+    std::vector<std::string> arguments{"--parsable", "--job-name=" + jobname};
+    std::string array = "--array=0-" + std::to_string(blocks.tasks - 1);
+    if (options.throttle > 0) array += "%" + std::to_string(options.throttle);
+    arguments.push_back(array);
+    if (options.output.empty()) arguments.push_back("--output=" + output);
+    // Every attempt of a task (a requeue) adds to its output, rather than
+    // write over what the one before said.
+    if (std::none_of(options.sbatch.begin(), options.sbatch.end(),
+                     [](const std::string& a) { return a.starts_with("--open-mode"); }))
+        arguments.push_back("--open-mode=append");
+    long limit = tasktime(blocks, options.cpus);
+    std::string timenote;
+    if (options.time.empty()) {
+        if (slurm.maxtime > 0 && limit > slurm.maxtime) {
+            limit = slurm.maxtime;
+            timenote = ", the partition's MaxTime";
+        }
+        arguments.push_back("--time=" + std::to_string(limit));
+    } else if (const long asked = slurmminutes(options.time); slurm.maxtime > 0 && (asked < 0 || asked > slurm.maxtime)) {
+        warn("the time limit asked, " + whole(options.time) + ", is more than the partition's MaxTime (" +
+             minutestext(slurm.maxtime) + "): Slurm keeps such a job waiting for ever");
+    }
     arguments.insert(arguments.end(), options.sbatch.begin(), options.sbatch.end());
     arguments.push_back(sub + "/task");
-    std::string job;
-    const int status = runsbatch(arguments, job);
-    if (status != 0) {
-        const std::string cause = status < 0 ? std::strerror(errno) : "status " + std::to_string(status);
-        std::string rm = "rm -rf " + quote(sub);
-        (void)std::system(rm.c_str());
-        die(status < 0 ? scannoprogram : status,
-            "sbatch refused an array of " + std::to_string(tasks) + " tasks of up to " +
-                std::to_string(options.block) + " folders (" + cause + "); more folders a task (-b) make fewer tasks");
-    }
+
+    asiderecords aside(records);
+    const ran submitted = capture("sbatch", arguments);
+    if (submitted.status < 0)
+        fail(scannoprogram, std::string("cannot run sbatch: ") + std::strerror(submitted.error) +
+                                "; nothing was submitted ('pairstat-scan run' runs a scan on this machine)");
+    if (submitted.status != 0)
+        fail(submitted.status, "sbatch refused the array of " + plural(blocks.tasks, "task", "tasks") + " (status " +
+                                   std::to_string(submitted.status) + ", with its reason above); nothing was submitted");
+    std::string job = submitted.out;
     while (!job.empty() && (job.back() == '\n' || job.back() == '\r')) job.pop_back();
-    const std::string printed = job + "\n";
-    writeall(STDOUT_FILENO, printed.data(), printed.size());
     const std::string id = job.substr(0, job.find(';'));
-    tell("pairstat-scan: " + std::to_string(n) + (n == 1 ? " folder" : " folders") + " in " + std::to_string(tasks) +
-         (tasks == 1 ? " task" : " tasks") + " of up to " + std::to_string(options.block) +
-         "; Slurm's output of task N in '" + shown(sub) + "/slurm-" + id + "_N.out' (N from 0 to " +
-         std::to_string(tasks - 1) + "); keep that folder until they have run\n");
-    return 0;
+    if (options.testonly || id.empty() || id.find_first_not_of("0123456789") != std::string::npos)
+        fail(options.testonly ? 0 : 1,
+             std::string(options.testonly ? "--test-only: " : "sbatch answered no job id: ") +
+                 "no job was made, and the folders' records are as they were");
+    aside.drop();
+
+    // After the array, whatever became of its tasks: the table and the
+    // failed list, beside the folder list.
+    std::vector<std::string> finishing{"--parsable", "--job-name=" + jobname + ":table",
+                                       "--output=" + percents(sub) + "/slurm-%j-table.out"};
+    finishing.insert(finishing.end(), options.placing.begin(), options.placing.end());
+    finishing.push_back("--dependency=afterany:" + id);
+    finishing.push_back("--cpus-per-task=1");
+    finishing.push_back("--time=" + std::to_string(slurm.maxtime > 0 ? std::min(10L, slurm.maxtime) : 10L));
+    if (options.wait) finishing.push_back("--wait");
+    finishing.push_back(sub + "/finish");
+
+    const std::string told = "pairstat-scan: " + plural(n, "folder", "folders") +
+                             (passedover > 0 ? " (" + std::to_string(passedover) + " more up to date)" : "") +
+                             ", about " + secondstext(blocks.work) + " of runs: " + plural(blocks.tasks, "task", "tasks") +
+                             " of up to " + std::to_string(blocks.block) +
+                             (options.block > 0 ? " (-b)" : " (-b sets it)") + ", each asking " +
+                             (options.time.empty() ? minutestext(limit) + timenote : whole(options.time)) +
+                             "; Slurm's output in '" + whole(options.output.empty() ? sub + "/slurm-" + id + "_N.out"
+                                                                                     : options.output) + "'";
+    const std::string ids = id + "\n";
+    writeall(STDOUT_FILENO, ids.data(), ids.size());
+    const ran finished = capture("sbatch", finishing);
+    std::string finish = finished.out;
+    while (!finish.empty() && (finish.back() == '\n' || finish.back() == '\r')) finish.pop_back();
+    finish = finish.substr(0, finish.find(';'));
+    if (finished.status < 0 || finish.empty() || (finished.status != 0 && !options.wait)) {
+        tell(told + "\n");
+        warn("the job that writes the scan's table after the array was refused (status " +
+             std::to_string(finished.status) + "): 'pairstat-scan table' and 'failed' work the same once the array "
+             "has run");
+        return 1;
+    }
+    const std::string finishline = finish + "\n";
+    writeall(STDOUT_FILENO, finishline.data(), finishline.size());
+    tell(told + "; then job " + finish + " writes table.tsv and failed in '" + whole(sub) + "'\n");
+    if (!options.wait) return 0;
+    // sbatch --wait gave the ending job's status: 0 where every folder's run
+    // succeeded.
+    std::string failedlist;
+    {
+        const sysresult opened = sys::open((sub + "/failed").c_str(), O_RDONLY | O_CLOEXEC);
+        char block[4096];
+        if (opened.ok()) {
+            for (sysresult got; (got = sys::read(static_cast<int>(opened.value), block, sizeof block)).ok() &&
+                                got.value > 0;)
+                failedlist.append(block, static_cast<std::size_t>(got.value));
+            sys::close(static_cast<int>(opened.value));
+        }
+    }
+    const long failures = std::count(failedlist.begin(), failedlist.end(), '\n');
+    tell("pairstat-scan: the scan has ended: " + plural(n - failures, "folder", "folders") + " succeeded, " +
+         std::to_string(failures) + " failed or left no record; the table is '" + whole(sub) + "/table.tsv'\n");
+    return finished.status == 0 ? 0 : 1;
 }
 
 int runtask(const std::string& list, int block, const std::string& pairstat) {
@@ -150,7 +447,7 @@ int runtask(const std::string& list, int block, const std::string& pairstat) {
         die(scanusage, "task runs a block of a submission's list, as its SLURM_ARRAY_TASK_ID says, and there is none");
     const sysresult opened = sys::open(list.c_str(), O_RDONLY | O_CLOEXEC);
     if (!opened.ok())
-        die(scannoinput, "cannot read the submission's folder list '" + shown(list) + "': " +
+        die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "': " +
                              std::strerror(opened.error) + "; this task has nothing to run");
     std::string text;
     char buffer[65536];
@@ -165,7 +462,7 @@ int runtask(const std::string& list, int block, const std::string& pairstat) {
         start = nl + 1;
     }
     if (names.empty())
-        die(scannoinput, "the submission's folder list '" + shown(list) + "' holds no block " + std::to_string(task) +
+        die(scannoinput, "the submission's folder list '" + whole(list) + "' holds no block " + std::to_string(task) +
                              " of " + std::to_string(block) + " folders; this task has nothing to run");
     const folderlist got = readfolders(names, "");
     if (!got.ok()) die(scanusage, got.refused);
@@ -175,6 +472,29 @@ int runtask(const std::string& list, int block, const std::string& pairstat) {
     options.pairstat = pairstat;
     options.limit = std::to_string(maxpairs);
     return runscan(got.folders, options);
+}
+
+int finishscan(const std::string& list) {
+    const sysresult opened = sys::open(list.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!opened.ok()) die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "'");
+    std::string text;
+    char buffer[65536];
+    for (sysresult got; (got = sys::read(static_cast<int>(opened.value), buffer, sizeof buffer)).ok() && got.value > 0;)
+        text.append(buffer, static_cast<std::size_t>(got.value));
+    sys::close(static_cast<int>(opened.value));
+    const folderlist got = readfolders({"-"}, text);
+    if (!got.ok()) die(scanusage, got.refused);
+    const std::string beside = list.substr(0, list.find_last_of('/') + 1);
+    const std::string failures = failedlist(got.folders);
+    if (!writefile(beside + "table.tsv.new", table(got.folders, cwd()), 0666) ||
+        !sys::rename((beside + "table.tsv.new").c_str(), (beside + "table.tsv").c_str()).ok() ||
+        !writefile(beside + "failed.new", failures, 0666) ||
+        !sys::rename((beside + "failed.new").c_str(), (beside + "failed").c_str()).ok())
+        die(scancantcreate, "cannot write the table and the failed list in '" + whole(beside) + "'");
+    const long n = std::count(failures.begin(), failures.end(), '\n');
+    tell("pairstat-scan: " + plural(static_cast<long>(got.folders.size()), "folder", "folders") + ": " +
+         std::to_string(n) + " failed or left no record; the table is '" + whole(beside) + "table.tsv'\n");
+    return n == 0 ? 0 : 1;
 }
 
 }  // namespace pairstat
