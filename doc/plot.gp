@@ -37,8 +37,8 @@ if (ARGC != 2) {
 }
 png = ARG2
 
-# The table is read once, by awk, which writes gnuplot commands into META:
-# what the plot says, and the curves to draw as the data block $curves (a
+# The table is read once, by awk, which writes gnuplot commands into the file
+# meta: what the plot says, and the curves to draw as the data block $curves (a
 # block of lines "beta mean bar marked" for each U/t, in order of U/t, two
 # blank lines between blocks and one where a curve breaks). The table's name
 # reaches awk through a file, so that no name needs quoting for the shell.
@@ -51,7 +51,7 @@ BEGIN {
     if (table == "-") table = "/dev/stdin"
     got = getline < table
     if (got < 0) { print "kind = 'unreadable'" > (tmp "/meta"); exit }
-    if (got == 0) { print "kind = 'unknown'" > (tmp "/meta"); exit }
+    if (got == 0) { print "kind = 'empty'" > (tmp "/meta"); exit }
     for (i = 1; i <= NF; i++) c[$i] = i
     if ("folder" in c) { kind = "table"; need = "folder status ut beta mean error corrected flags"; marks = "short,drift,start" }
     else if ("runs" in c) { kind = "points"; need = "ut beta mean error corrected flags"; marks = "inconsistent" }
@@ -154,7 +154,7 @@ function datanumber(s) {
     if (match(s, /[EeDd]/)) s = substr(s, 1, RSTART - 1) "e" substr(s, RSTART + 1)
     else if (match(s, /[0-9.][+-]/)) s = substr(s, 1, RSTART) "e" substr(s, RSTART + 1)
     value = s + 0
-    return value == value && value - value == 0
+    return value >= -1.7976931348623157e308 && value <= 1.7976931348623157e308
 }
 function draw(    i, j, k, key, t, idx, before, b, g, out) {
     out = tmp "/meta"
@@ -179,7 +179,7 @@ function draw(    i, j, k, key, t, idx, before, b, g, out) {
     }
     print "EOD" > out
     print "kind = " quote(kind) > out
-    print "n = " nkeys > out
+    print "n = " nkeys + 0 > out
     if (nkeys > 0) {
         printf "array label[%d]\n", nkeys > out
         for (i = 1; i <= nkeys; i++) print "label[" i "] = " quote(label[keys[i]]) > out
@@ -193,7 +193,10 @@ function draw(    i, j, k, key, t, idx, before, b, g, out) {
 AWK
 
 tmp = system('mktemp -d')
-if (tmp eq '') { exit status 1 }
+if (tmp eq '') {
+    print "plot.gp: no temporary folder could be made"
+    exit status 1
+}
 set print tmp . '/name'
 print ARG1
 set print tmp . '/prepare.awk'
@@ -207,22 +210,22 @@ if (prepared ne 'prepared') {
 }
 load tmp . '/meta'
 system("rm -rf '" . tmp . "'")
-what = ARG1 eq '-' ? 'standard input' : ARG1
-if (kind eq 'unreadable' || kind eq 'unknown' || exists('missing')) {
-    if (kind eq 'unreadable') {
-        print sprintf("plot.gp: %s can't be read", what)
+source = ARG1 eq '-' ? 'standard input' : ARG1
+if (kind eq 'unreadable' || kind eq 'empty' || kind eq 'unknown' || exists('missing')) {
+    if (kind eq 'unreadable' || kind eq 'empty') {
+        print sprintf("plot.gp: %s %s", source, kind eq 'empty' ? 'is empty' : "can't be read")
     } else {
         if (kind eq 'unknown') {
-            print sprintf("plot.gp: %s: the header names neither folder (pairstat-scan table) nor runs (pairstat-scan points)", what)
+            print sprintf("plot.gp: %s: the header names neither folder (pairstat-scan table) nor runs (pairstat-scan points)", source)
         } else {
-            print sprintf("plot.gp: %s: the %s's header has no %s", what, kind, missing)
+            print sprintf("plot.gp: %s: the %s's header has no %s", source, kind, missing)
         }
     }
     exit status 1
 }
 if (n == 0) {
     print sprintf("plot.gp: no %s in %s has a finite mean to draw (%d left out)", \
-                  kind eq 'table' ? 'run' : 'point', what, left)
+                  kind eq 'table' ? 'run' : 'point', source, left)
     exit status 1
 }
 
@@ -253,11 +256,15 @@ set label 1 heading at screen 0.5, screen 0.97 center front
 set label 2 note at screen 0.5, screen 0.92 center front font ",10"
 set xlabel 'beta'
 set ylabel 'mean of 1 - a/b'
-set key outside right top Left reverse samplen 2 font ",10"
+# The key in a right margin of its own, so that what it says does not move
+# the plot.
+set rmargin at screen 0.7
+set key at screen 0.72, graph 1 left top Left reverse samplen 2 font ",10"
 set offsets graph 0.03, graph 0.03, graph 0.05, graph 0.05
 # Lines first, then bars, then markers over them; an open marker is a white
-# one with a ring, drawn last so that it shows over the other curves. The key
-# is drawn from lines of no points.
+# one with a ring, drawn last so that it shows over the other curves. The key's
+# entries are plots of no point (NaN), so that each shows a line with a filled
+# marker, or the open marker alone.
 plot for [i=1:n] $curves index (i - 1) using 1:2 with lines linecolor i linewidth 1.2 notitle, \
      for [i=1:n] $curves index (i - 1) using 1:2:3 with yerrorbars linecolor i pointsize 0 notitle, \
      for [i=1:n] $curves index (i - 1) using 1:($4 > 0 ? NaN : $2) with points pointtype 7 pointsize 1 linecolor i notitle, \

@@ -129,8 +129,9 @@ def segments(drawn, gaps):
 
 def main():
     if len(sys.argv) != 3:
-        sys.exit("usage: plot.py TABLE PLOT.png   (TABLE - reads standard input; TABLE is "
-                 "pairstat-scan table or pairstat-scan points)")
+        print("usage: plot.py TABLE PLOT.png   (TABLE - reads standard input; TABLE is "
+              "pairstat-scan table or pairstat-scan points)", file=sys.stderr)
+        sys.exit(64)
     try:
         import matplotlib
     except ImportError:
@@ -140,6 +141,7 @@ def main():
     from matplotlib.lines import Line2D
 
     name = sys.argv[1]
+    source = "standard input" if name == "-" else name
     # surrogateescape: a folder's name may hold any byte but a line end.
     if name == "-":
         table = io.TextIOWrapper(sys.stdin.buffer, encoding="utf-8", errors="surrogateescape", newline="")
@@ -149,17 +151,19 @@ def main():
         except OSError as e:
             sys.exit("plot.py: %s: %s" % (name, e.strerror))
     reader = csv.DictReader(table, delimiter="\t", quoting=csv.QUOTE_NONE)
-    header = reader.fieldnames or []
+    header = reader.fieldnames
+    if header is None:
+        sys.exit("plot.py: %s is empty" % source)
     if "folder" in header:
         kind, wanted, flagged = "table", TABLECOLUMNS, TABLEMARKED
     elif "runs" in header:
         kind, wanted, flagged = "points", POINTSCOLUMNS, POINTSMARKED
     else:
         sys.exit("plot.py: %s: the header names neither folder (pairstat-scan table) nor runs "
-                 "(pairstat-scan points)" % name)
+                 "(pairstat-scan points)" % source)
     missing = [column for column in wanted if column not in header]
     if missing:
-        sys.exit("plot.py: %s: the %s's header has no %s" % (name, kind, ", ".join(missing)))
+        sys.exit("plot.py: %s: the %s's header has no %s" % (source, kind, ", ".join(missing)))
 
     curves, labels, gaps, left = {}, {}, {}, []
     for row in reader:
@@ -182,7 +186,7 @@ def main():
         labels.setdefault(ut, row["ut"])
     if not curves:
         sys.exit("plot.py: no %s in %s has a finite mean to draw (%d left out)"
-                 % ("run" if kind == "table" else "point", name, len(left)))
+                 % ("run" if kind == "table" else "point", source, len(left)))
 
     figure, axes = plt.subplots(figsize=(8, 5), dpi=100)
     handles, anymarked = [], False
@@ -231,7 +235,10 @@ def main():
     axes.set_xlabel("beta")
     axes.set_ylabel("mean of 1 - a/b")
     axes.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.01, 1))
-    figure.savefig(sys.argv[2], bbox_inches="tight")
+    try:
+        figure.savefig(sys.argv[2], bbox_inches="tight")
+    except OSError as e:
+        sys.exit("plot.py: %s: %s" % (sys.argv[2], e.strerror))
 
 
 main()
