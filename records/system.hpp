@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -82,5 +83,12 @@ struct writeoutcome {
 // Writes LENGTH bytes of TEXT to FD, going on after a partial write until all
 // of it is written, a call fails, or a call writes nothing.
 writeoutcome writeall(int fd, const char* text, std::size_t length);
+
+// Reads FD to its end, adding what it holds to TEXT; gives back the errno of
+// a failed read.
+int readall(int fd, std::string& text);
+// Reads the file NAME whole into TEXT; gives back the errno of a failed open
+// or read.
+int readfile(const char* name, std::string& text);
 
 }  // namespace pairstat

@@ -61,9 +61,8 @@ std::string pairs(std::string_view text) {
 // The whole of standard input.
 std::string readinput() {
     std::string text;
-    char block[65536];
-    for (sysresult got; (got = sys::read(STDIN_FILENO, block, sizeof block)).ok() && got.value > 0;)
-        text.append(block, static_cast<std::size_t>(got.value));
+    if (const int error = readall(STDIN_FILENO, text); error != 0)
+        die(scannoinput, std::string("cannot read the folders from standard input: ") + std::strerror(error));
     return text;
 }
 

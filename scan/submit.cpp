@@ -86,9 +86,7 @@ ran capture(const char* program, const std::vector<std::string>& arguments) {
         got.error = error;
         return got;
     }
-    char block[4096];
-    for (sysresult n; (n = sys::read(pipe[0], block, sizeof block)).ok() && n.value > 0;)
-        got.out.append(block, static_cast<std::size_t>(n.value));
+    readall(pipe[0], got.out);
     sys::close(pipe[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0)
@@ -423,16 +421,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     // sbatch --wait gave the ending job's status: 0 where every folder's run
     // succeeded.
     std::string failedlist;
-    {
-        const sysresult opened = sys::open((sub + "/failed").c_str(), O_RDONLY | O_CLOEXEC);
-        char block[4096];
-        if (opened.ok()) {
-            for (sysresult got; (got = sys::read(static_cast<int>(opened.value), block, sizeof block)).ok() &&
-                                got.value > 0;)
-                failedlist.append(block, static_cast<std::size_t>(got.value));
-            sys::close(static_cast<int>(opened.value));
-        }
-    }
+    readfile((sub + "/failed").c_str(), failedlist);
     const long failures = std::count(failedlist.begin(), failedlist.end(), '\n');
     tell("pairstat-scan: the scan has ended: " + plural(n - failures, "folder", "folders") + " succeeded, " +
          std::to_string(failures) + " failed or left no record; the table is '" + whole(sub) + "/table.tsv'\n");
@@ -445,15 +434,10 @@ int runtask(const std::string& list, int block, const std::string& pairstat) {
     const long task = id != nullptr ? std::strtol(id, &end, 10) : -1;
     if (id == nullptr || *id == '\0' || *end != '\0' || task < 0)
         die(scanusage, "task runs a block of a submission's list, as its SLURM_ARRAY_TASK_ID says, and there is none");
-    const sysresult opened = sys::open(list.c_str(), O_RDONLY | O_CLOEXEC);
-    if (!opened.ok())
-        die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "': " +
-                             std::strerror(opened.error) + "; this task has nothing to run");
     std::string text;
-    char buffer[65536];
-    for (sysresult got; (got = sys::read(static_cast<int>(opened.value), buffer, sizeof buffer)).ok() && got.value > 0;)
-        text.append(buffer, static_cast<std::size_t>(got.value));
-    sys::close(static_cast<int>(opened.value));
+    if (const int error = readfile(list.c_str(), text); error != 0)
+        die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "': " + std::strerror(error) +
+                             "; this task has nothing to run");
     std::vector<std::string> names;
     long line = 0;
     for (std::size_t start = 0; start < text.size(); ++line) {
@@ -475,13 +459,9 @@ int runtask(const std::string& list, int block, const std::string& pairstat) {
 }
 
 int finishscan(const std::string& list) {
-    const sysresult opened = sys::open(list.c_str(), O_RDONLY | O_CLOEXEC);
-    if (!opened.ok()) die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "'");
     std::string text;
-    char buffer[65536];
-    for (sysresult got; (got = sys::read(static_cast<int>(opened.value), buffer, sizeof buffer)).ok() && got.value > 0;)
-        text.append(buffer, static_cast<std::size_t>(got.value));
-    sys::close(static_cast<int>(opened.value));
+    if (const int error = readfile(list.c_str(), text); error != 0)
+        die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "': " + std::strerror(error));
     const folderlist got = readfolders({"-"}, text);
     if (!got.ok()) die(scanusage, got.refused);
     const std::string beside = list.substr(0, list.find_last_of('/') + 1);
