@@ -66,23 +66,25 @@ inline constexpr int taumincount = 20;
 // tau >= 1.5625 (an error too small by a factor of 1.25 or more) and
 // tau >= 1 + 3 * sqrt(22 / n).
 //
-// Two tests look for a change of level. The straight line through the
-// values, fitted by least squares: change = slope * (n - 1), and changeerror
-// its standard error from the spread s of the values about the line, with
-// n - 2 degrees of freedom, and the tau of the values about the line,
-// tauline: (n - 1) * sqrt(s^2 * max(1, tauline) / (n (n^2 - 1) / 12)); it
-// fires where |change| >= 3.3 * (1 + 60 * max(1, tauline) / n) * changeerror.
+// Two tests look for a change of level, each against a margin that grows on
+// runs only a few tau long: margin(base, short, few, t) = base *
+// ((1 + short * (t / n)) + (few * (t / n))^4), for the t of the values about
+// the change it fits. The straight line through the values, fitted by least
+// squares: change = slope * (n - 1), and changeerror its standard error from
+// the spread s of the values about the line, with n - 2 degrees of freedom,
+// and the tau of the values about the line, tauline:
+// (n - 1) * sqrt(s^2 * max(1, tauline) / (n (n^2 - 1) / 12)); it fires where
+// |change| >= margin(3.1, 10, 22, max(1, tauline)) * changeerror.
 // And the largest step: for every split into the first k values and the
 // other n - k, with the shorter part at least max(5, n / 40) values long,
 // the sum of the shorter part's deviations, less its one value of the same
 // sign that lies farthest out (so no single value makes a step), squared and
 // divided by k (n - k); at the split where that is largest, the step fires
-// where z >= 3.6 * (1 + 50 * t / n), with
-// z = sqrt(that * n / (s^2 * t)), s^2 the sum of the squared deviations
-// about the two parts' own means over n - 2, and t = max(1, the smaller of
-// the tau of those deviations and the tau of the longer part's alone).
-// Their spread and tau are those about the step, so a larger step gives a
-// larger z.
+// where z >= margin(4.2, 10, 40, t), with z = sqrt(that * n / (s^2 * t)),
+// s^2 the sum of the squared deviations about the two parts' own means over
+// n - 2, and t = max(1, the smaller of the tau of those deviations and the
+// tau of the longer part's alone). Their spread and tau are those about the
+// step, so a larger step gives a larger z.
 //
 // Where either test fires, the start rule looks at a start that had not
 // settled: the cut is the k from 0 to n / 2 at which the spread of the last

@@ -49,6 +49,11 @@ const taucase taucases[] = {
     // blocks of five at the fewest values: tau 3.75 is within the noise of 20
     {series(taumincount, [](int i) { return (i / 5) % 2; }),
      {3.750995134896, 2.396694911425, false, false, 0.7142857142857, 0.6586328967164, 3}},
+    // a straight drift of 3 across 51 values that alternate: the line's change
+    // is 6.2 times its error, past the margin of 3.8 at 51 independent
+    // values; the step between the halves is too small to fire
+    {series(51, [](int i) { return alternate(i) + 3.0 * i / 50; }),
+     shifted({0.7457440621503, 0.2230826231434, false, true, 3.0, 0.4851682934367, 1}, 1.57, 0.0, 26)},
     // a step halfway, on two levels exactly: a drift, however few the values
     {series(taumincount, [](int i) { return i / 10; }),
      shifted({5.172653856864, 1.323806086259, true, true, 1.428571428571, 0.3497742510223, 2}, 1.0, 0.0, 10)},
