@@ -76,7 +76,7 @@ sysresult lengthnow(int fd, long long& length) {
         made([&] { return ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE, &now); });
     if (asked.ok() && (now.stx_mask & STATX_SIZE) != 0) {
         length = static_cast<long long>(now.stx_size);
-        return asked;
+        return {};
     }
     const int e = asked.error;
     if (!asked.ok() && e != ENOSYS && e != EINVAL && e != EOPNOTSUPP && e != EPERM && e != EACCES) return asked;

@@ -119,14 +119,12 @@ struct cluster {
     int arraymost = pairstat::arraymost;
     long maxtime = -1;
     std::string partition;  // the partition asked for, or the cluster's default
-    bool told = false;      // scontrol answered
 };
 
 cluster askcluster(const std::string& partition) {
     cluster got;
     const ran config = capture("scontrol", {"show", "config"});
     if (config.status != 0) return got;
-    got.told = true;
     if (const long most = std::atol(valueof(config.out, "MaxArraySize").c_str()); most > 0)
         got.arraymost = static_cast<int>(std::min(most, 100000000L));
     const ran partitions = capture("scontrol", {"show", "partition"});
