@@ -291,17 +291,19 @@ void folderwaiting(warnings& out, const std::string& name, long holder) {
                               " s so far; giving up after " + std::to_string(folderbound.count()) + " minutes");
 }
 
-void warnpassedover(warnings& out, const std::string& record, const std::string& name, bool hasline) {
-    out.add("uptodate", quoted(record) + ": a run of these very inputs succeeded already, so " +
-                            (hasline ? "its line is in " + quoted(name) + " and nothing was appended again"
-                                     : "nothing was done again") +
+void warnpassedover(warnings& out, const std::string& record, const std::string& name, bool hasline, bool there) {
+    const std::string done =
+        !hasline ? "nothing was done again"
+        : there  ? "its line is in " + quoted(name) + " and nothing was appended again"
+                 : "nothing was appended again, although " + quoted(name) +
+                      " does not hold its line as it stands (moved or rewritten since?)";
+    out.add("uptodate", quoted(record) + ": a run of these very inputs succeeded already, so " + done +
                             "; the record stays as it is (with --again the run appends all the same)");
 }
 
-void warnrecovered(warnings& out, const std::string& name, long long at) {
-    out.add("recovered", quoted(name) + ": the line of these very inputs is there already, at byte " +
-                             std::to_string(at) +
-                             ", from a run stopped before it wrote its record: not appended again");
+void warnrecovered(warnings& out, const std::string& name) {
+    out.add("recovered", quoted(name) + ": the line of these very inputs is there already, from a run stopped "
+                                        "before it wrote its record: not appended again");
 }
 
 void lockwaiting(warnings& out, const std::string& name, long holder) {

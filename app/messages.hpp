@@ -92,11 +92,12 @@ void lockwaiting(warnings& out, const std::string& name, long holder);
 void folderwaiting(warnings& out, const std::string& name, long holder);
 
 // The record RECORD shows a run of these very inputs that succeeded: nothing
-// is appended to NAME (where the run has a line: HASLINE) and the record stays.
-void warnpassedover(warnings& out, const std::string& record, const std::string& name, bool hasline);
-// The journal shows this run's line in NAME already, at offset AT, from a run
-// of the same inputs that did not finish its record.
-void warnrecovered(warnings& out, const std::string& name, long long at);
+// is appended to NAME (where the run has a line: HASLINE, which THERE says
+// NAME holds as it stands) and the record stays.
+void warnpassedover(warnings& out, const std::string& record, const std::string& name, bool hasline, bool there);
+// This run's line is in NAME already, from a run of the same inputs that did
+// not finish its record (its journal's note).
+void warnrecovered(warnings& out, const std::string& name);
 
 // Tells at once that the arguments [first, last) are ignored.
 void warnarguments(warnings& out, char* const* first, char* const* last);

@@ -231,19 +231,25 @@ failure analyse(found& got, resultsfile& results, recording* on, int limit, warn
 }
 
 // Appends the line GOT found to RESULTS, telling at once when the lock keeps
-// it waiting. With ON, the line is noted in the journal just before it is
-// written.
-failure append(resultsfile& results, const found& got, recording* on, warnings& warned) {
+// it waiting. With PROOF (a note of the journal's for these very inputs and
+// line, from a run that did not finish its record), the line is looked for
+// under the lock first, and appended only where it is not in the file; then
+// FOUND is set.
+failure append(resultsfile& results, const found& got, const appendnote* proof, bool& found, warnings& warned) {
     lockwait wait;
     wait.waiting = [&](long holder) { lockwaiting(warned, got.name, holder); };
-    const std::string line(got.line.text, got.line.length);
-    const placing writing = [&](long long at) {
+    int unread = 0;
+    const placing writing = [&](long long) {
         holdsignals();
-        if (on == nullptr || !on->printed) return 0;
-        return on->log.write({got.fields.data, got.fields.control, at, line});
+        if (proof == nullptr) return 0;
+        bool there = false;
+        if ((unread = results.finds(proof->line, proof->at, there)) != 0) return unread;
+        return there ? lineisin : 0;
     };
     appendoutcome appended = results.append(got.line, wait, writing);
-    if (!appended.ok()) return appendfailed(got.name, appended, on != nullptr ? journalname(on->record.name()) : "");
+    if (unread != 0) return appendfailed(got.name, {appendstep::stat, unread}, "");
+    if (!appended.ok()) return appendfailed(got.name, appended, "");
+    found = appended.found;
     if (appended.lineend) warnlineend(warned, got.name);
     return {};
 }
@@ -310,33 +316,46 @@ int run(warnings& warned, const runoptions& options) {
         // These very inputs ran to success before, by the record: nothing to
         // add, and the record stays as it is.
         if (uptodate(before, fields.data, fields.control, fields.limit)) {
-            warnpassedover(warned, on->record.name(), got.name, got.hasline);
+            // Said as it stands: a results file moved or rewritten since may
+            // no longer hold the line.
+            bool there = false;
+            if (got.hasline) results.finds(std::string_view(got.line.text, got.line.length), -1, there);
+            warnpassedover(warned, on->record.name(), got.name, got.hasline, there);
             warned.write();
             on->record.drop();
             return exitok;
         }
-        // A run of these inputs that was stopped after its line went in, and
-        // before its record: the journal's note shows the line where it went.
-        // A journal that can't be read may hold the proof: nothing is risked.
-        appendnote note;
+    }
+    // The journal's note is of the last line a run of this record was about
+    // to append. One of these very inputs and line is the proof of a run
+    // stopped after its line may have gone in and before its record: the
+    // line is looked for before it is appended again. Otherwise this run's
+    // note goes in first, flushed to the device, so that a line that
+    // reaches the file always has its note (a machine that crashes after
+    // the line is on the disk finds the note there too). A journal that
+    // can't be read may hold the proof: nothing is risked.
+    appendnote note;
+    bool proven = false;
+    const std::string line(got.line.text, got.line.length);
+    if (!failed.failed() && got.hasline && on != nullptr && on->printed) {
         bool whole = false;
-        bool there = false;
-        const std::string line(got.line.text, got.line.length);
-        if (int error = got.hasline && on->printed ? on->log.read(note, whole) : 0; error != 0) {
+        if (int error = on->log.read(note, whole); error != 0) {
             failed = journalunread(journalname(on->record.name()), error, got.name);
-        } else if (whole && note.data == fields.data && note.control == fields.control && note.line == line) {
-            if (int unread = results.holds(note.at, line, there); unread != 0)
-                failed = appendfailed(got.name, {appendstep::stat, unread}, "");
-        }
-        if (there) {
-            warnrecovered(warned, got.name, note.at);
-            got.hasline = false;
-            appended = got.name;
+        } else {
+            proven = !options.again && whole && note.data == fields.data && note.control == fields.control &&
+                     note.line == line;
+            if (!proven) {
+                note = {fields.data, fields.control, results.length(), line};
+                if (int unwritten = on->log.write(note); unwritten != 0)
+                    failed = appendfailed(got.name, {appendstep::note, unwritten}, journalname(on->record.name()));
+            }
         }
     }
     if (!failed.failed() && got.hasline) {
-        failed = append(results, got, on.get(), warned);
+        bool found = false;
+        failed = append(results, got, proven ? &note : nullptr, found, warned);
         if (!failed.failed()) appended = got.name;
+        if (found) warnrecovered(warned, got.name);
     }
     // A run that failed prints its one diagnostic and none of the warnings it
     // gathered; the record names the warnings printed.

@@ -104,16 +104,16 @@ sysresult loadrecord(const char* name, recordview& out);
 // nothing.
 bool uptodate(const recordview& record, std::string_view data, std::string_view control, std::string_view limit);
 
-// The note a run leaves beside its record, under the results file's lock,
-// just before it appends its line: the inputs it ran on, and where in the
-// results file the line's text starts, and the line. A later run of the
-// same inputs that finds that line at that place in the file the control file
-// names knows the line went in, and completes the record instead of
-// appending again.
+// The note a run leaves beside its record, flushed to the device, just
+// before it appends its line: the inputs it ran on, the results file's length
+// just before (where the line goes unless another run appends first), and
+// the line. A later run of the same inputs that finds that line in the file
+// the control file names knows the line went in, and completes the record
+// instead of appending again.
 struct appendnote {
     std::string data;     // the fingerprint of the data file
     std::string control;  // the fingerprint of the control file
-    long long at = 0;     // the offset the line's text starts at
+    long long at = 0;     // the results file's length before the append
     std::string line;     // the line, with its line end
 };
 

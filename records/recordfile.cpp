@@ -53,6 +53,25 @@ recordoutcome replaceable(const char* name) {
     return {};
 }
 
+// An empty file at NAME, locked by this process: its descriptor; -1 where
+// there is no such file (or it can't be opened to be locked), -2 where
+// another process holds a lock on it.
+int lockempty(const std::string& name) {
+    const sysresult opened = sys::open(name.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (!opened.ok()) return -1;
+    const int fd = static_cast<int>(opened.value);
+    struct stat st;
+    if (!sys::fstat(fd, st).ok() || !S_ISREG(st.st_mode) || st.st_size != 0) {
+        sys::close(fd);
+        return -1;
+    }
+    if (const sysresult locked = sys::lock(fd, F_WRLCK, false); !locked.ok()) {
+        sys::close(fd);
+        return locked.error == EAGAIN || locked.error == EACCES ? -2 : -1;
+    }
+    return fd;
+}
+
 // Whatever stands at NAME, if anything, may be replaced by a record.
 recordoutcome mayreplace(const std::string& name) {
     struct stat st;
@@ -126,8 +145,10 @@ int journal::write(const appendnote& note) {
         done += static_cast<std::size_t>(wrote.value);
     }
     // What a longer note before it left after this one goes; a note cut
-    // here reads as whole all the same, as its check ends its line.
-    return sys::ftruncate(fd, static_cast<long long>(text.size())).error;
+    // here reads as whole all the same, as its check ends its line. Then the
+    // note is flushed to the device before the line it notes is written.
+    if (const sysresult cut = sys::ftruncate(fd, static_cast<long long>(text.size())); !cut.ok()) return cut.error;
+    return sys::fdatasync(fd).error;
 }
 
 recordfile::~recordfile() {
@@ -212,9 +233,18 @@ recordoutcome recordfile::commit(std::string_view line) {
     fd = -1;
     if (const sysresult closed = sys::close(closing); !closed.ok()) return failed(closed);
     // Something that is not a record may have come to stand at the name
-    // meanwhile: it is not replaced.
+    // meanwhile: it is not replaced. An empty file there may be the results
+    // file another run has just made: held locked from the check to the
+    // rename, it can't take that run's line meanwhile (its lock waits, then
+    // finds this record at the name, and refuses it).
+    // (Locked after the check, which opens and closes the file: a close of
+    // any of this process's descriptors of a file lets go of its locks.)
     if (recordoutcome there = mayreplace(path); !there.ok()) return there;
-    if (const sysresult renamed = sys::rename(temp.c_str(), path.c_str()); !renamed.ok()) return failed(renamed);
+    const int held = lockempty(path);
+    if (held == -2) return failed(recordproblem::locked);
+    const sysresult renamed = sys::rename(temp.c_str(), path.c_str());
+    if (held >= 0) sys::close(held);
+    if (!renamed.ok()) return failed(renamed);
     temp.clear();
     return {};
 }

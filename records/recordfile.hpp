@@ -57,7 +57,8 @@ class journal {
     // Reads the note the journal holds into NOTE, and sets WHOLE to whether
     // it is a whole one. Gives back the errno of a failed read.
     int read(appendnote& note, bool& whole) const;
-    // Writes NOTE in place of what the journal held. Gives back the errno.
+    // Writes NOTE in place of what the journal held, and flushes it to the
+    // device. Gives back the errno.
     int write(const appendnote& note);
 
   private:

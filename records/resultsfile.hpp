@@ -52,13 +52,17 @@ struct appendoutcome {
     long holder = 0;          // a lock still held: its holder's process id, 0 if unknown
     leftfile left = leftfile::asbefore;
     bool lineend = false;  // the file's last line had no line end: one was put before the line
+    bool found = false;    // nothing was written: the line was in the file already (see placing)
     bool ok() const { return failed == appendstep::none; }
 };
 
 // Told under the lock, once the line is certain to be written to a regular
 // file, just before the write: the offset the line's text will start at.
-// Gives back 0 to go on, or an errno to give up with nothing written.
+// Gives back 0 to go on, lineisin to write nothing and count the line as
+// appended (it is in the file already: see finds), or an errno to give up
+// with nothing written.
 using placing = std::function<int(long long at)>;
+inline constexpr int lineisin = -1;
 
 // The results file, open for appending; closed when it goes.
 class resultsfile {
@@ -79,6 +83,8 @@ class resultsfile {
 
     // The file that is open.
     fileid id() const;
+    // Its length as this machine has it now (0 where it can't be told).
+    long long length() const;
 
     // Appends LINE. For a regular file it takes an exclusive record lock on
     // the whole file, waiting as WAIT says. Under the lock: should the name
@@ -94,10 +100,12 @@ class resultsfile {
     // the file later: closing the file lets go of it.
     appendoutcome append(const reportline& line, const lockwait& wait = {}, const placing& writing = {});
 
-    // Sets THERE to whether the file holds TEXT at offset AT, as it is now
-    // (false for a file that is not a regular file, or can't be read). Gives
-    // back the errno of a failed read.
-    int holds(long long at, std::string_view text, bool& there) const;
+    // Sets THERE to whether the file holds LINE (with its line end) as one of
+    // its lines, as the file system has it now: at offset NEAR, or anywhere
+    // (a file rewritten in place moves its lines). False for a file that is
+    // not a regular file, or can't be read. Under the lock (from placing), no
+    // other run can append meanwhile. Gives back the errno of a failed read.
+    int finds(std::string_view line, long long near, bool& there) const;
 
   private:
     void close();

@@ -41,6 +41,13 @@ const std::string usage =
 
 [[noreturn]] void refuse(const std::string& why) { die(scanusage, why + "; " + usage); }
 
+// Whether NAME, which starts as an option does, is a folder: a folder named
+// "-" or "-x" given as */ expands it is a folder, not an option.
+bool isfolder(const std::string& name) {
+    struct stat st;
+    return sys::stat(name.c_str(), st).ok() && S_ISDIR(st.st_mode);
+}
+
 // TEXT as a whole number from 1 up, for OPTION.
 int count(const char* option, std::string_view text) {
     int value = 0;
@@ -136,7 +143,7 @@ int run(std::vector<std::string> arguments) {
             options.limit = pairs(arguments[++k]);
         } else if (a.starts_with("--pairs=")) {
             options.limit = pairs(std::string_view(a).substr(8));
-        } else if (a.size() > 1 && a[0] == '-') {
+        } else if (a.size() > 1 && a[0] == '-' && !isfolder(a)) {
             refuse("unknown option '" + whole(a) + "'");
         } else {
             break;
@@ -168,7 +175,7 @@ int submit(std::vector<std::string> arguments) {
             options.wait = true;
         } else if (a == "--all") {
             options.all = true;
-        } else if (a == "--" || a.size() <= 1 || a[0] != '-') {
+        } else if (a == "--" || a.size() <= 1 || a[0] != '-' || isfolder(a)) {
             break;
         } else {
             refuse("unknown option '" + whole(a) + "'");
@@ -259,7 +266,8 @@ int listing(const std::string& command, std::vector<std::string> arguments) {
     }
     if (!arguments.empty() && arguments.front() == "--") {
         arguments.erase(arguments.begin());
-    } else if (!arguments.empty() && arguments.front().size() > 1 && arguments.front()[0] == '-') {
+    } else if (!arguments.empty() && arguments.front().size() > 1 && arguments.front()[0] == '-' &&
+               !isfolder(arguments.front())) {
         refuse("unknown option '" + whole(arguments.front()) + "'");
     }
     const std::vector<folder> folders = foldersof(arguments);

@@ -43,8 +43,12 @@ int start(const folder& where, const scanoptions& options, pid_t& pid) {
     posix_spawnattr_init(&attributes);
     posix_spawn_file_actions_addchdir_np(&actions, where.name.c_str());
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, consolename, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrname, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    // Never through a link: a console.txt that leads to a results file would
+    // be cut to nothing.
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, consolename,
+                                     O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrname,
+                                     O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
     sigset_t none;
     sigemptyset(&none);
     sigset_t defaults;
@@ -68,6 +72,40 @@ int start(const folder& where, const scanoptions& options, pid_t& pid) {
 
 // Draws LINE in place of the last one on the terminal.
 void redraw(const std::string& line) { tell("\r\033[K" + line); }
+
+// Why the folder's console.txt or stderr.txt, which a run writes anew, may
+// not be written over: a link, or a file of other names too (a hard link),
+// may be a results file or a file to keep. Empty where both may.
+std::string notoutput(const folder& where) {
+    for (const char* name : {consolename, stderrname}) {
+        struct stat st;
+        if (!sys::lstat(infolder(where, name).c_str(), st).ok()) continue;
+        if (S_ISLNK(st.st_mode) || !S_ISREG(st.st_mode) || st.st_nlink > 1)
+            return std::string("write over its ") + name + ", which is " +
+                   (S_ISLNK(st.st_mode) ? "a symbolic link" : !S_ISREG(st.st_mode) ? "not a regular file"
+                                                                                      : "a file of other names too") +
+                   " (a results file, maybe), in the folder";
+    }
+    return {};
+}
+
+// Takes each signal that came meanwhile: a stop is noted in STOPPED (its
+// status), so that no run starts after it.
+void takesignals(const sigset_t& waited, int& stopped, bool& told, bool terminal) {
+    const timespec now{0, 0};
+    siginfo_t info;
+    for (int got; (got = sigtimedwait(&waited, &info, &now)) > 0;) {
+        if (got == SIGCHLD) continue;
+        if (!told) {
+            if (terminal) redraw("");
+            tell("pairstat-scan: stopping: the runs under way finish, no more start\n");
+            told = true;
+        }
+        stopped = got == SIGINT ? 130 : got == SIGTERM ? 143 : 129;
+    }
+}
+
+
 
 }  // namespace
 
@@ -185,6 +223,11 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
             ++all.norecord;
             continue;
         }
+        if (const std::string why = notoutput(f); !why.empty()) {
+            notrun.emplace_back(f.name, why);
+            ++all.norecord;
+            continue;
+        }
         // The old record goes first, so that a folder this scan does not
         // finish, however it stops, has none and is listed by failed. A file
         // there that is not a record is left alone.
@@ -208,8 +251,12 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
     sigset_t waited;
     sigemptyset(&waited);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&waited, signal);
+    bool told = false;
     draw();
     while ((next < queue.size() && all.stopped == 0) || !under.empty()) {
+        // A signal that came while the folders were looked at, or while a
+        // run started, stops the scan before another starts.
+        takesignals(waited, all.stopped, told, options.terminal);
         while (all.stopped == 0 && next < queue.size() && static_cast<int>(under.size()) < options.jobs) {
             const std::size_t k = queue[next++];
             pid_t pid = 0;
@@ -228,9 +275,10 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
         siginfo_t info;
         const int got = options.terminal ? sigtimedwait(&waited, &info, &tick) : sigwaitinfo(&waited, &info);
         if (got == SIGINT || got == SIGTERM || got == SIGHUP) {
-            if (all.stopped == 0) {
+            if (!told) {
                 if (options.terminal) redraw("");
                 tell("pairstat-scan: stopping: the runs under way finish, no more start\n");
+                told = true;
             }
             all.stopped = got == SIGINT ? 130 : got == SIGTERM ? 143 : 129;
         }

@@ -17,7 +17,8 @@
 //   RESULT  an errno name (EIO, ENOSPC, ...): the call is not made and fails
 //           with it; a whole number: the call is not made and returns it (a
 //           write that takes nothing: write:fd1=0); tell: the call is made,
-//           and "faults: CALL FILE" goes to standard error first.
+//           and "faults: CALL FILE" goes to standard error first; sleepMS:
+//           the call is made MS milliseconds late (a race made to happen).
 // The first rule that decides a call decides it; calls no rule decides are
 // made as usual.
 //
@@ -36,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <ctime>
 #include <vector>
 
 #include <fcntl.h>
@@ -102,7 +104,7 @@ const callinfo calls[] = {
     {"wait4", SYS_wait4, -1, -1},
 };
 
-enum class action { fail, give, tell };
+enum class action { fail, give, tell, late };
 
 struct rule {
     const callinfo* call;
@@ -161,6 +163,8 @@ rule parserule(const std::string& text) {
     if (r.call == nullptr) refuse("no call named '" + name + "' in the table");
     if (result == "tell") {
         r.what = action::tell;
+    } else if (result.starts_with("sleep") && wholenumber(result.substr(5), r.value)) {
+        r.what = action::late;
     } else if (wholenumber(result, r.value)) {
         r.what = action::give;
     } else {
@@ -314,6 +318,13 @@ void serve(std::vector<rule>& rules) {
                 std::fprintf(stderr, "faults: %s %s\n", r.call->name, fileof(*call, *r.call).c_str());
                 std::fflush(stderr);
                 continue;
+            }
+            if (r.what == action::late) {
+                // Every other process under the filter waits meanwhile for
+                // its own listed calls: a test's races are few and short.
+                const timespec pause{r.value / 1000, (r.value % 1000) * 1000000};
+                ::nanosleep(&pause, nullptr);
+                break;
             }
             answer->flags = 0;
             answer->error = r.what == action::fail ? -static_cast<int>(r.value) : 0;
