@@ -152,7 +152,7 @@ std::string progress(int done, int all, int failed, std::chrono::milliseconds el
                        std::to_string(failed) + " failed";
     if (done == 0 || done >= all) return text;
     // The time left at the pace so far, in the two largest units worth saying.
-    const long long left = elapsed.count() * (all - done) / done / 1000;
+    const long long left = std::max<long long>(1, elapsed.count() * (all - done) / done / 1000);
     text += ", about ";
     if (left >= 3600) return text + std::to_string(left / 3600) + " h " + std::to_string(left % 3600 / 60) + " min left";
     if (left >= 60) return text + std::to_string(left / 60) + " min " + std::to_string(left % 60) + " s left";

@@ -56,6 +56,7 @@ TEST(runner, progress) {
     EXPECT_EQ(progress(9000, 10000, 0, ms(9000)), "9000 of 10000 folders, 0 failed, about 1 s left");
     EXPECT_EQ(progress(1, 10000, 0, ms(2000)), "1 of 10000 folders, 0 failed, about 5 h 33 min left");
     EXPECT_EQ(progress(1, 1, 1, ms(2000)), "1 of 1 folder, 1 failed");
+    EXPECT_EQ(progress(999, 1000, 0, ms(100)), "999 of 1000 folders, 0 failed, about 1 s left");  // never "0 s"
 }
 
 }  // namespace

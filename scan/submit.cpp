@@ -219,7 +219,8 @@ blocking blocksof(int folders, double work, int block, int most) {
 }
 
 long tasktime(const blocking& blocks, int cpus) {
-    const double share = blocks.work / std::max(1, blocks.folders) * blocks.block / std::max(1, cpus);
+    // CPUS is a count from 1 up, as the options are read.
+    const double share = blocks.work / std::max(1, blocks.folders) * blocks.block / cpus;
     const double lockwait = 60.0 * static_cast<double>(lockbound.count());
     return std::max(10L, static_cast<long>(std::ceil((3.0 * share + lockwait) / 60.0)));
 }
@@ -228,34 +229,34 @@ long slurmminutes(const std::string& text) {
     if (text == "UNLIMITED" || text == "INFINITE" || text == "NONE") return -1;
     long days = 0;
     std::string rest = text;
-    if (const std::size_t dash = rest.find('-'); dash != std::string::npos) {
+    const bool withdays = rest.find('-') != std::string::npos;
+    if (withdays) {
+        const std::size_t dash = rest.find('-');
         const std::string d = rest.substr(0, dash);
         if (d.empty() || d.find_first_not_of("0123456789") != std::string::npos) return -2;
         days = std::atol(d.c_str());
         rest = rest.substr(dash + 1);
     }
-    std::vector<long> parts;
-    for (std::size_t start = 0; start <= rest.size();) {
+    // Up to three numbers between colons, none of them empty.
+    long parts[3] = {0, 0, 0};
+    std::size_t count = 0;
+    for (std::size_t start = 0;; ++count) {
         const std::size_t colon = std::min(rest.find(':', start), rest.size());
         const std::string part = rest.substr(start, colon - start);
-        if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string::npos) return -2;
-        parts.push_back(std::atol(part.c_str()));
-        start = colon + 1;
+        if (count == 3 || part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string::npos)
+            return -2;
+        parts[count] = std::atol(part.c_str());
         if (colon == rest.size()) break;
+        start = colon + 1;
     }
-    if (parts.empty() || parts.size() > 3) return -2;
+    ++count;
     // minutes; minutes:seconds; hours:minutes:seconds; with days: hours,
     // hours:minutes, hours:minutes:seconds.
-    long seconds = 0;
-    if (text.find('-') != std::string::npos) {
-        seconds = parts[0] * 3600 + (parts.size() > 1 ? parts[1] * 60 : 0) + (parts.size() > 2 ? parts[2] : 0);
-    } else if (parts.size() == 1) {
-        seconds = parts[0] * 60;
-    } else if (parts.size() == 2) {
-        seconds = parts[0] * 60 + parts[1];
-    } else {
-        seconds = parts[0] * 3600 + parts[1] * 60 + parts[2];
-    }
+    long seconds;
+    if (withdays) seconds = parts[0] * 3600 + parts[1] * 60 + parts[2];
+    else if (count == 1) seconds = parts[0] * 60;
+    else if (count == 2) seconds = parts[0] * 60 + parts[1];
+    else seconds = parts[0] * 3600 + parts[1] * 60 + parts[2];
     return days * 24 * 60 + (seconds + 59) / 60;
 }
 
