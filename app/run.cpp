@@ -243,7 +243,7 @@ failure append(resultsfile& results, const found& got, const appendnote* proof, 
         holdsignals();
         if (proof == nullptr) return 0;
         bool there = false;
-        if ((unread = results.finds(proof->line, proof->at, there)) != 0) return unread;
+        if ((unread = results.finds(proof->line, there)) != 0) return unread;
         return there ? lineisin : 0;
     };
     appendoutcome appended = results.append(got.line, wait, writing);
@@ -319,7 +319,7 @@ int run(warnings& warned, const runoptions& options) {
             // Said as it stands: a results file moved or rewritten since may
             // no longer hold the line.
             bool there = false;
-            if (got.hasline) results.finds(std::string_view(got.line.text, got.line.length), -1, there);
+            if (got.hasline) results.finds(std::string_view(got.line.text, got.line.length), there);
             warnpassedover(warned, on->record.name(), got.name, got.hasline, there);
             warned.write();
             on->record.drop();

@@ -141,33 +141,21 @@ long long resultsfile::length() const {
     return fd >= 0 && sys::fstat(fd, st).ok() ? static_cast<long long>(st.st_size) : 0;
 }
 
-int resultsfile::finds(std::string_view line, long long near, bool& there) const {
+int resultsfile::finds(std::string_view line, bool& there) const {
     there = false;
     if (!readable) return 0;
     long long length = 0;
     if (const sysresult asked = sys::lengthnow(fd, length); !asked.ok()) return asked.error;
     // What another client of a network file system wrote is read as it is.
     if (shared) sys::dropcache(fd, 0);
-    std::string found(line.size() + 1, '\0');
-    if (near >= 0 && near + static_cast<long long>(line.size()) <= length) {
-        // The line where it was to go, after a line end (or first).
-        const long long from = near > 0 ? near - 1 : 0;
-        const std::size_t want = line.size() + (near > 0 ? 1 : 0);
-        const sysresult got = sys::pread(fd, found.data(), want, from);
-        if (!got.ok()) return got.error;
-        const std::string_view at(found.data() + (near > 0 ? 1 : 0), line.size());
-        if (static_cast<std::size_t>(got.value) == want && (near == 0 || found[0] == '\n') && at == line) {
-            there = true;
-            return 0;
-        }
-    }
-    // Anywhere, as a whole line: the file, a block at a time, with the end of
-    // the block before kept so that a line across two blocks is seen.
+    // The file a block at a time, a line end put before it and the end of
+    // the block before kept, so that a first line, and a line across two
+    // blocks, are seen whole.
     constexpr std::size_t blocksize = 64 * 1024;
-    std::string window = "\n";
-    std::string block(blocksize, '\0');
     std::string wanted(1, '\n');
     wanted += line;
+    std::string window(1, '\n');
+    std::string block(blocksize, '\0');
     for (long long at = 0; at < length;) {
         const sysresult got = sys::pread(fd, block.data(), blocksize, at);
         if (!got.ok()) return got.error;
@@ -178,7 +166,7 @@ int resultsfile::finds(std::string_view line, long long near, bool& there) const
             there = true;
             return 0;
         }
-        window.erase(0, window.size() > wanted.size() ? window.size() - wanted.size() : 0);
+        window.erase(0, window.size() - std::min(window.size(), wanted.size()));
     }
     return 0;
 }
@@ -249,12 +237,12 @@ appendoutcome resultsfile::append(const reportline& line, const lockwait& wait, 
         text[0] = '\n';
         std::memcpy(text + 1, line.text, line.length);
         const char* first = out.lineend ? text : text + 1;
-        if (writing) out.error = writing(before + (out.lineend ? 1 : 0));
-        if (out.error == lineisin) {
-            out.error = 0;
+        const int told = writing ? writing(before + (out.lineend ? 1 : 0)) : 0;
+        if (told == lineisin) {
             out.found = true;
-        } else if (out.error != 0) {
+        } else if (told != 0) {
             out.failed = appendstep::note;
+            out.error = told;
         } else {
             writeonce(fd, first, line.length + (out.lineend ? 1 : 0), out);
             if (out.ok()) {

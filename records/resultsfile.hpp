@@ -101,11 +101,11 @@ class resultsfile {
     appendoutcome append(const reportline& line, const lockwait& wait = {}, const placing& writing = {});
 
     // Sets THERE to whether the file holds LINE (with its line end) as one of
-    // its lines, as the file system has it now: at offset NEAR, or anywhere
-    // (a file rewritten in place moves its lines). False for a file that is
-    // not a regular file, or can't be read. Under the lock (from placing), no
-    // other run can append meanwhile. Gives back the errno of a failed read.
-    int finds(std::string_view line, long long near, bool& there) const;
+    // its lines, anywhere (a file rewritten in place moves its lines), as the
+    // file system has it now. False for a file that is not a regular file, or
+    // can't be read. Under the lock (from placing), no other run can append
+    // meanwhile. Gives back the errno of a failed read.
+    int finds(std::string_view line, bool& there) const;
 
   private:
     void close();
