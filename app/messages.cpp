@@ -270,6 +270,16 @@ failure journalisresults(const std::string& name) {
                                 ": it is the record's journal, not a results file; nothing was appended"};
 }
 
+failure resultsunread(const std::string& name, int error) {
+    return {exitioerror, "cannot read " + quoted(name) + " to look for this run's line, which a run stopped before "
+                             "its record may have put there: " + std::strerror(error) + "; nothing was appended"};
+}
+
+failure recordunread(const std::string& name, int error) {
+    return {exitioerror,
+            "cannot read the record " + quoted(name) + ": " + std::strerror(error) + "; nothing was read or appended"};
+}
+
 failure journalunread(const std::string& name, int error, const std::string& results) {
     return {exitioerror, "cannot read the record's journal " + quoted(name) + ": " + std::strerror(error) +
                              "; nothing was appended to " + quoted(results) +

@@ -54,6 +54,11 @@ failure journalfailed(const std::string& name, const recordoutcome& got);
 // The record NAME, or its journal, is the results file.
 failure recordisresults(const std::string& name);
 failure journalisresults(const std::string& name);
+// The results file NAME could not be read (ERROR) to look for this run's line
+// there, so nothing was appended.
+failure resultsunread(const std::string& name, int error);
+// The record NAME could not be read (ERROR), so the run did not go on.
+failure recordunread(const std::string& name, int error);
 // The journal NAME could not be read (ERROR), so nothing was appended to RESULTS.
 failure journalunread(const std::string& name, int error, const std::string& results);
 // The record NAME could not be written at the end, as GOT says, after a run

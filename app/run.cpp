@@ -247,7 +247,7 @@ failure append(resultsfile& results, const found& got, const appendnote* proof, 
         return there ? lineisin : 0;
     };
     appendoutcome appended = results.append(got.line, wait, writing);
-    if (unread != 0) return appendfailed(got.name, {appendstep::stat, unread}, "");
+    if (unread != 0) return resultsunread(got.name, unread);
     if (!appended.ok()) return appendfailed(got.name, appended, "");
     found = appended.found;
     if (appended.lineend) warnlineend(warned, got.name);
@@ -299,7 +299,7 @@ int run(warnings& warned, const runoptions& options) {
         if (recordoutcome locked = on->log.open(on->record.name(), wait); !locked.ok())
             return report(journalfailed(log, locked));
         if (sysresult read = loadrecord(on->record.name().c_str(), before); !read.ok())
-            return report(recordfailed(recordname, {recordproblem::system, read.error, 0}));
+            return report(recordunread(recordname, read.error));
     }
 
     found got;

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,10 +30,9 @@ namespace {
 // Waits, at most pipewait, for a process to write to the pipe open at FD
 // (opened without waiting for one), then lets its reads wait as usual.
 sysresult waitforwriter(int fd) {
-    pollfd wait{fd, POLLIN, 0};
-    const int got = ::poll(&wait, 1, pipewait);
-    if (got < 0) return {-1, errno};
-    if (got == 0) return {-1, ETIMEDOUT};
+    const sysresult got = sys::waitreadable(fd, pipewait);
+    if (!got.ok()) return got;
+    if (got.value == 0) return {-1, ETIMEDOUT};
     const sysresult flags = sys::getflags(fd);
     if (!flags.ok()) return flags;
     return sys::setflags(fd, static_cast<int>(flags.value) & ~O_NONBLOCK);

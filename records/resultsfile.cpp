@@ -233,18 +233,19 @@ appendoutcome resultsfile::append(const reportline& line, const lockwait& wait, 
     } else {
         // A last line without a line end (a hand edit, a file cut short) must
         // not take this line as its continuation.
-        out.lineend = last != '\n';
+        const bool lineend = last != '\n';
         text[0] = '\n';
         std::memcpy(text + 1, line.text, line.length);
-        const char* first = out.lineend ? text : text + 1;
-        const int told = writing ? writing(before + (out.lineend ? 1 : 0)) : 0;
+        const char* first = lineend ? text : text + 1;
+        const int told = writing ? writing(before + (lineend ? 1 : 0)) : 0;
         if (told == lineisin) {
             out.found = true;
         } else if (told != 0) {
             out.failed = appendstep::note;
             out.error = told;
         } else {
-            writeonce(fd, first, line.length + (out.lineend ? 1 : 0), out);
+            out.lineend = lineend;
+            writeonce(fd, first, line.length + (lineend ? 1 : 0), out);
             if (out.ok()) {
                 // The line may not be on the device (a full disk or quota on
                 // a network file system shows here): take it back.

@@ -145,6 +145,13 @@ sysresult waitwritable(int fd, int ms) {
     return {got.value > 0 ? 1 : 0, 0};
 }
 
+sysresult waitreadable(int fd, int ms) {
+    pollfd wait{fd, POLLIN, 0};
+    const sysresult got = made([&] { return ::poll(&wait, 1, ms); });
+    if (!got.ok()) return got;
+    return {got.value > 0 ? 1 : 0, 0};
+}
+
 }  // namespace sys
 
 writeoutcome writeall(int fd, const char* text, std::size_t length) {

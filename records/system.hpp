@@ -68,6 +68,9 @@ sysresult access(const char* name, int mode);                             // acc
 // Waits for room to write to FD, at most MS milliseconds: value 1 when
 // there is room (or the descriptor will not wait), 0 when the time ran out.
 sysresult waitwritable(int fd, int ms);                                   // poll
+// Waits for something to read at FD, at most MS milliseconds: value 1 when
+// there is, 0 when the time ran out.
+sysresult waitreadable(int fd, int ms);                                   // poll
 
 }  // namespace sys
 

@@ -34,7 +34,8 @@ namespace pairstat {
 namespace {
 
 const std::string usage =
-    "usage: pairstat-scan run [-j N] [--all] [--pairs N] | submit [-b N] [-j K] [--wait] [--all] [-- SBATCH-OPTION... "
+    "usage: pairstat-scan run [-j N] [--all] [--pairs N] | submit [-b N] [-j K] [--wait] [--all] [--pairs N] [-- "
+    "SBATCH-OPTION... "
     "--] | failed | "
     "outdated [--pairs N] | "
     "warned FLAG[,FLAG...] | table | points, then FOLDER... or - (read from standard input)";
@@ -161,6 +162,7 @@ int run(std::vector<std::string> arguments) {
 
 int submit(std::vector<std::string> arguments) {
     submitoptions options;
+    options.limit = std::to_string(maxpairs);
     if (const char* limit = std::getenv("SBATCH_TIMELIMIT"); limit != nullptr) options.time = limit;
     if (const char* partition = std::getenv("SBATCH_PARTITION"); partition != nullptr) options.partition = partition;
     std::size_t k = 0;
@@ -175,6 +177,11 @@ int submit(std::vector<std::string> arguments) {
             options.wait = true;
         } else if (a == "--all") {
             options.all = true;
+        } else if (a == "--pairs") {
+            if (k + 1 == arguments.size()) refuse("--pairs takes a number, or all");
+            options.limit = pairs(arguments[++k]);
+        } else if (a.starts_with("--pairs=")) {
+            options.limit = pairs(std::string_view(a).substr(8));
         } else if (a == "--" || a.size() <= 1 || a[0] != '-' || isfolder(a)) {
             break;
         } else {
@@ -285,6 +292,9 @@ int listing(const std::string& command, std::vector<std::string> arguments) {
 int main(int argc, char** argv) {
     using namespace pairstat;
     std::signal(SIGPIPE, SIG_IGN);
+    // A parent that left SIGCHLD ignored would have the runs reaped unseen,
+    // and the scan wait for them for ever.
+    std::signal(SIGCHLD, SIG_DFL);
     const std::string command = argc > 1 ? argv[1] : "";
     std::vector<std::string> arguments(argv + std::min(argc, 2), argv + argc);
     if (command == "run") return run(arguments);
@@ -298,11 +308,20 @@ int main(int argc, char** argv) {
         return finishscan(arguments[0]);
     }
     if (command == "task") {
-        // A submission's task: LIST BLOCK, as its script gives them.
-        if (arguments.size() != 2) refuse("task takes a submission's folder list and its block size");
+        // A submission's task: LIST BLOCK [--all] --pairs=N, as its script
+        // gives them.
+        if (arguments.size() < 2) refuse("task takes a submission's folder list and its block size");
         const int block = count("the block size", arguments[1]);
+        scanoptions options;
+        options.limit = std::to_string(maxpairs);
+        for (std::size_t k = 2; k < arguments.size(); ++k) {
+            if (arguments[k] == "--all") options.all = true;
+            else if (arguments[k].starts_with("--pairs=")) options.limit = pairs(std::string_view(arguments[k]).substr(8));
+            else refuse("unknown option '" + whole(arguments[k]) + "' of a task");
+        }
         blocksignals();
-        return runtask(arguments[0], block, pairstatprogram());
+        options.pairstat = pairstatprogram();
+        return runtask(arguments[0], block, options);
     }
     if (command == "-h" || command == "--help") {
         const std::string text = usage + "\nman pairstat-scan says more.\n";

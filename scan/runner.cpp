@@ -285,6 +285,18 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
         for (;;) {
             int status = 0;
             const pid_t ended = ::waitpid(-1, &status, WNOHANG);
+            if (ended < 0 && errno == ECHILD) {
+                // No child is left to wait for (something reaped them): each
+                // run under way has ended, as its record tells.
+                for (const running& r : under) {
+                    recordview record;
+                    loadrecord(infolder(folders[r.index], recordname).c_str(), record);
+                    count(all, record);
+                    ++done;
+                }
+                under.clear();
+                break;
+            }
             if (ended <= 0) break;
             const auto it = std::find_if(under.begin(), under.end(), [&](const running& r) { return r.pid == ended; });
             if (it == under.end()) continue;

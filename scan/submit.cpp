@@ -167,20 +167,20 @@ class asiderecords {
   public:
     explicit asiderecords(std::vector<std::string> names) : records(std::move(names)) {
         for (const std::string& r : records)
-            if (sys::rename(r.c_str(), aside(r).c_str()).ok()) moved.push_back(r);
+            if (sys::rename(r.c_str(), asidename(r).c_str()).ok()) moved.push_back(r);
     }
     void giveback() {
-        for (const std::string& r : moved) sys::rename(aside(r).c_str(), r.c_str());
+        for (const std::string& r : moved) sys::rename(asidename(r).c_str(), r.c_str());
         moved.clear();
     }
     void drop() {
-        for (const std::string& r : moved) sys::unlink(aside(r).c_str());
+        for (const std::string& r : moved) sys::unlink(asidename(r).c_str());
         moved.clear();
     }
     ~asiderecords() { giveback(); }
 
   private:
-    static std::string aside(const std::string& record) {
+    static std::string asidename(const std::string& record) {
         const std::size_t slash = record.find_last_of('/');
         return record.substr(0, slash + 1) + ".record.tsv.submitted";
     }
@@ -268,7 +268,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     double work = 0.0;
     int passedover = 0;
     for (const folder& f : given) {
-        const folderview view = look(f, !options.all, std::to_string(maxpairs));
+        const folderview view = look(f, !options.all, options.limit);
         if (view.state == folderstate::uptodate) {
             ++passedover;
             continue;
@@ -313,7 +313,11 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
         if (madehidden) ::rmdir(hidden.c_str());
         die(scancantcreate, "cannot make a folder in '" + whole(hidden) + "'; nothing was submitted");
     }
+    // Set aside below, once the submission's files are written; given back
+    // on every way out but a job made (die ends the process at once).
+    std::unique_ptr<asiderecords> aside;
     auto fail = [&](int status, const std::string& why) {
+        if (aside) aside->giveback();
         removesubmission(sub);
         if (madehidden) ::rmdir(hidden.c_str());
         die(status, why);
@@ -327,7 +331,8 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
                    "#!/bin/sh\n# A task of pairstat-scan submit: runs block SLURM_ARRAY_TASK_ID (from 0) of " +
                        std::to_string(blocks.block) + " folders of the list beside this file, as many at a time as "
                        "Slurm gives the task processors.\n" + runs + " task " + quote(sub + "/folders") + " " +
-                       std::to_string(blocks.block) + "\n",
+                       std::to_string(blocks.block) + (options.all ? " --all" : "") + " --pairs=" + options.limit +
+                       "\n",
                    0777) ||
         !writefile(sub + "/finish",
                    "#!/bin/sh\n# The end of a pairstat-scan submission: the table of its folders and the failed "
@@ -364,7 +369,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     arguments.insert(arguments.end(), options.sbatch.begin(), options.sbatch.end());
     arguments.push_back(sub + "/task");
 
-    asiderecords aside(records);
+    aside = std::make_unique<asiderecords>(records);
     const ran submitted = capture("sbatch", arguments);
     if (submitted.status < 0)
         fail(scannoprogram, std::string("cannot run sbatch: ") + std::strerror(submitted.error) +
@@ -379,7 +384,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
         fail(options.testonly ? 0 : 1,
              std::string(options.testonly ? "--test-only: " : "sbatch answered no job id: ") +
                  "no job was made, and the folders' records are as they were");
-    aside.drop();
+    aside->drop();
 
     // After the array, whatever became of its tasks: the table and the
     // failed list, beside the folder list.
@@ -420,14 +425,18 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     // sbatch --wait gave the ending job's status: 0 where every folder's run
     // succeeded.
     std::string failedlist;
-    readfile((sub + "/failed").c_str(), failedlist);
+    if (const int error = readfile((sub + "/failed").c_str(), failedlist); error != 0) {
+        warn("the scan has ended, but its failed list can't be read ('" + whole(sub) + "/failed': " +
+             std::strerror(error) + "): how it went is not known; see the job's output and 'pairstat-scan failed'");
+        return 1;
+    }
     const long failures = std::count(failedlist.begin(), failedlist.end(), '\n');
     tell("pairstat-scan: the scan has ended: " + plural(n - failures, "folder", "folders") + " succeeded, " +
          std::to_string(failures) + " failed or left no record; the table is '" + whole(sub) + "/table.tsv'\n");
     return finished.status == 0 ? 0 : 1;
 }
 
-int runtask(const std::string& list, int block, const std::string& pairstat) {
+int runtask(const std::string& list, int block, const scanoptions& given) {
     const char* id = std::getenv("SLURM_ARRAY_TASK_ID");
     char* end = nullptr;
     const long task = id != nullptr ? std::strtol(id, &end, 10) : -1;
@@ -449,11 +458,9 @@ int runtask(const std::string& list, int block, const std::string& pairstat) {
                              " of " + std::to_string(block) + " folders; this task has nothing to run");
     const folderlist got = readfolders(names, "");
     if (!got.ok()) die(scanusage, got.refused);
-    scanoptions options;
+    scanoptions options = given;
     const char* cpus = std::getenv("SLURM_CPUS_ON_NODE");
     options.jobs = cpus != nullptr && std::atoi(cpus) > 0 ? std::atoi(cpus) : processors();
-    options.pairstat = pairstat;
-    options.limit = std::to_string(maxpairs);
     return runscan(got.folders, options);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "scan/folders.hpp"
+#include "scan/runner.hpp"
 
 namespace pairstat {
 
@@ -48,7 +49,8 @@ struct submitoptions {
     int block = 0;                      // folders a task (-b); 0 to choose
     int throttle = 0;                   // tasks running at once (-j); 0 for no cap
     bool wait = false;                  // wait for the scan's end (--wait)
-    bool all = false;                   // every folder, up to date or not
+    bool all = false;                   // every folder, up to date or not, appending again
+    std::string limit;                  // the most pairs the runs read (--pairs), as the record writes it
     std::vector<std::string> sbatch;    // the options passed on to sbatch
     std::vector<std::string> placing;   // those of them the job after the array takes too: all but
                                         // its name, output, time, processors and dependency
@@ -66,9 +68,10 @@ struct submitoptions {
 int submitscan(const std::vector<folder>& folders, const submitoptions& options);
 
 // Runs block SLURM_ARRAY_TASK_ID (from 0) of BLOCK folders of the list LIST,
-// as `run` does, with the processors Slurm gives the task; returns the exit
-// status. A list that is gone, or a block beyond it, fails the task.
-int runtask(const std::string& list, int block, const std::string& pairstat);
+// as `run` does with OPTIONS (but for the runs at once: the processors Slurm
+// gives the task); returns the exit status. A list that is gone, or a block
+// beyond it, fails the task.
+int runtask(const std::string& list, int block, const scanoptions& options);
 
 // The end of a submission: writes the table of the folders in LIST to
 // table.tsv beside it, and those `failed` lists to failed; returns 0 where

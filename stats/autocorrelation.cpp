@@ -306,9 +306,13 @@ bool analyse(std::span<const double> data, bool lookforstart, autocorrelation& o
             return true;
         }
     }
-    out.shift = shifted.shift;
-    out.shifterror = shifted.error;
-    out.shiftat = shifted.at;
+    // The step is told only where its own test fired: a drift the line alone
+    // found is told by the line.
+    if (shifted.fires) {
+        out.shift = shifted.shift;
+        out.shifterror = shifted.error;
+        out.shiftat = shifted.at;
+    }
     return true;
 }
 

@@ -21,10 +21,9 @@ struct autocorrelation {
     double changeerror;  // its error, allowing for the correlation of the values about the line
     int window;          // the window W that tau was summed over
 
-    // Where drift: the largest change of level, between the first shiftat
-    // values and the rest (the rest's mean minus theirs), and its error (0
-    // where the step is too small to fire even at tau = 1, and no tau of it
-    // was estimated); otherwise all 0.
+    // Where drift and the step test fired: the largest change of level,
+    // between the first shiftat values and the rest (the rest's mean minus
+    // theirs), and its error; otherwise all 0 (a drift the line alone found).
     double shift = 0.0;
     double shifterror = 0.0;
     int shiftat = 0;

@@ -81,14 +81,21 @@ bool combine(std::span<const replica> runs, combined& out) {
 
     if (exacts > 0) {
         double sum = 0.0;
-        for (const replica& r : runs)
-            if (exact(r)) sum = r.mean + sum;
+        const replica* first = nullptr;
+        for (const replica& r : runs) {
+            if (!exact(r)) continue;
+            if (first == nullptr) first = &r;
+            sum = r.mean + sum;
+        }
         got.mean = sum / exacts;
         got.error = 0.0;
         for (const replica& r : runs) {
             if (!usable(r)) continue;
+            // Exact runs agree when they are the same number: told against
+            // one another, not against their mean, whose rounding may miss
+            // each of them.
             if (exact(r)) {
-                if (r.mean != got.mean) got.chi2 = HUGE_VAL;
+                if (r.mean != first->mean) got.chi2 = HUGE_VAL;
                 continue;
             }
             const double pull = (r.mean - got.mean) / r.corrected;

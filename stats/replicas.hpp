@@ -30,7 +30,7 @@ inline constexpr double inconsistentp = 0.01;
 // Combines RUNS, in their order. A run whose mean is not finite, or whose
 // corrected error is NaN, negative or infinite (no error to weigh it by: an
 // infinite one weighs nothing), is left out and counted in leftout. A run whose
-// corrected error is 0 (values all equal) is exact: where any is, the mean
+// corrected error is 0 is exact: where any is, the mean
 // is the plain mean of the exact runs and its error 0; chi2 counts the other
 // runs about it by their errors, and is infinite (p = 0) where the exact
 // runs differ among themselves. Otherwise the weights are (least corrected /

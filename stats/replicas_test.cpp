@@ -62,6 +62,8 @@ const combinecase combinecases[] = {
     {{{1.0, NAN}, {5.0, HUGE_VAL}, {NAN, 1.0}, {HUGE_VAL, 1.0}, {3.0, -1.0}, {2.0, 0.5}}, true, {1, 5, 2.0, 0.5, 0.0, 0, NAN, false}},
     // exact runs that agree outweigh the others, which chi2 still counts
     {{{2.0, 0.0}, {2.0, 0.0}, {3.0, 0.5}}, true, {3, 0, 2.0, 0.0, 4.0, 2, std::exp(-2.0), false}},
+    // exact runs of one value that their mean, rounded, misses: they agree
+    {{{0.1, 0.0}, {0.1, 0.0}, {0.1, 0.0}}, true, {3, 0, 0.30000000000000004 / 3, 0.0, 0.0, 2, 1.0, false}},
     // exact runs that differ: inconsistent
     {{{2.0, 0.0}, {2.5, 0.0}, {2.0, 1.0}}, true, {3, 0, 2.25, 0.0, HUGE_VAL, 2, 0.0, true}},
     // nothing to combine
