@@ -243,7 +243,7 @@ failure append(resultsfile& results, const found& got, const appendnote* proof, 
         holdsignals();
         if (proof == nullptr) return 0;
         bool there = false;
-        if ((unread = results.finds(proof->line, there)) != 0) return unread;
+        if ((unread = results.finds(proof->line, there).error) != 0) return unread;
         return there ? lineisin : 0;
     };
     appendoutcome appended = results.append(got.line, wait, writing);
@@ -339,15 +339,15 @@ int run(warnings& warned, const runoptions& options) {
     const std::string line(got.line.text, got.line.length);
     if (!failed.failed() && got.hasline && on != nullptr && on->printed) {
         bool whole = false;
-        if (int error = on->log.read(note, whole); error != 0) {
-            failed = journalunread(journalname(on->record.name()), error, got.name);
+        if (const sysresult read = on->log.read(note, whole); !read.ok()) {
+            failed = journalunread(journalname(on->record.name()), read.error, got.name);
         } else {
             proven = !options.again && whole && note.data == fields.data && note.control == fields.control &&
                      note.line == line;
             if (!proven) {
                 note = {fields.data, fields.control, results.length(), line};
-                if (int unwritten = on->log.write(note); unwritten != 0)
-                    failed = appendfailed(got.name, {appendstep::note, unwritten}, journalname(on->record.name()));
+                if (const sysresult wrote = on->log.write(note); !wrote.ok())
+                    failed = appendfailed(got.name, {appendstep::note, wrote.error}, journalname(on->record.name()));
             }
         }
     }

@@ -53,23 +53,23 @@ recordoutcome replaceable(const char* name) {
     return {};
 }
 
-// An empty file at NAME, locked by this process: its descriptor; -1 where
-// there is no such file (or it can't be opened to be locked), -2 where
-// another process holds a lock on it.
-int lockempty(const std::string& name) {
+// An empty file at NAME, locked by this process: value its descriptor, or -1
+// where there is no such file (or it can't be opened to be locked); error
+// EAGAIN where another process holds a lock on it.
+sysresult lockempty(const std::string& name) {
     const sysresult opened = sys::open(name.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (!opened.ok()) return -1;
+    if (!opened.ok()) return {-1, 0};
     const int fd = static_cast<int>(opened.value);
     struct stat st;
     if (!sys::fstat(fd, st).ok() || !S_ISREG(st.st_mode) || st.st_size != 0) {
         sys::close(fd);
-        return -1;
+        return {-1, 0};
     }
     if (const sysresult locked = sys::lock(fd, F_WRLCK, false); !locked.ok()) {
         sys::close(fd);
-        return locked.error == EAGAIN || locked.error == EACCES ? -2 : -1;
+        return {-1, locked.error == EAGAIN || locked.error == EACCES ? EAGAIN : 0};
     }
-    return fd;
+    return {fd, 0};
 }
 
 // Whatever stands at NAME, if anything, may be replaced by a record.
@@ -122,33 +122,33 @@ fileid journal::id() const {
     return fd >= 0 && sys::fstat(fd, st).ok() ? idof(st) : fileid{};
 }
 
-int journal::read(appendnote& note, bool& whole) const {
+sysresult journal::read(appendnote& note, bool& whole) const {
     // A note is the size of a line and two fingerprints; more is not one.
     constexpr std::size_t most = 4096;
     std::string text(most, '\0');
     const sysresult got = sys::pread(fd, text.data(), text.size(), 0);
     whole = false;
-    if (!got.ok()) return got.error;
+    if (!got.ok()) return got;
     text.resize(static_cast<std::size_t>(got.value));
     whole = readnote(text, note);
-    return 0;
+    return {};
 }
 
-int journal::write(const appendnote& note) {
+sysresult journal::write(const appendnote& note) {
     const std::string text = notetext(note);
     // A short write is followed by another for the rest, which tells why
     // (a full device, a file-size limit).
     for (std::size_t done = 0; done < text.size();) {
         const sysresult wrote = sys::pwrite(fd, text.data() + done, text.size() - done, static_cast<long long>(done));
-        if (!wrote.ok()) return wrote.error;
-        if (wrote.value == 0) return ENOSPC;
+        if (!wrote.ok()) return wrote;
+        if (wrote.value == 0) return {-1, ENOSPC};
         done += static_cast<std::size_t>(wrote.value);
     }
     // What a longer note before it left after this one goes; a note cut
     // here reads as whole all the same, as its check ends its line. Then the
     // note is flushed to the device before the line it notes is written.
-    if (const sysresult cut = sys::ftruncate(fd, static_cast<long long>(text.size())); !cut.ok()) return cut.error;
-    return sys::fdatasync(fd).error;
+    if (const sysresult cut = sys::ftruncate(fd, static_cast<long long>(text.size())); !cut.ok()) return cut;
+    return sys::fdatasync(fd);
 }
 
 recordfile::~recordfile() {
@@ -240,10 +240,10 @@ recordoutcome recordfile::commit(std::string_view line) {
     // (Locked after the check, which opens and closes the file: a close of
     // any of this process's descriptors of a file lets go of its locks.)
     if (recordoutcome there = mayreplace(path); !there.ok()) return there;
-    const int held = lockempty(path);
-    if (held == -2) return failed(recordproblem::locked);
+    const sysresult held = lockempty(path);
+    if (!held.ok()) return failed(recordproblem::locked);
     const sysresult renamed = sys::rename(temp.c_str(), path.c_str());
-    if (held >= 0) sys::close(held);
+    if (held.value >= 0) sys::close(static_cast<int>(held.value));
     if (!renamed.ok()) return failed(renamed);
     temp.clear();
     return {};

@@ -55,11 +55,11 @@ class journal {
     // The journal's file.
     fileid id() const;
     // Reads the note the journal holds into NOTE, and sets WHOLE to whether
-    // it is a whole one. Gives back the errno of a failed read.
-    int read(appendnote& note, bool& whole) const;
+    // it is a whole one.
+    sysresult read(appendnote& note, bool& whole) const;
     // Writes NOTE in place of what the journal held, and flushes it to the
-    // device. Gives back the errno.
-    int write(const appendnote& note);
+    // device.
+    sysresult write(const appendnote& note);
 
   private:
     int fd = -1;

@@ -51,10 +51,10 @@ void writeonce(int fd, const char* text, std::size_t length, appendoutcome& out)
 // from before another client changed it, which the length does not show where
 // it came out the same: on a SHARED file system the copy is let go first.
 // Elsewhere the copy is kept: reading the page back from the disk would make
-// every hold of the lock wait for it. Gives back the errno.
-int lastbyte(int fd, long long length, bool shared, char& last) {
+// every hold of the lock wait for it.
+sysresult lastbyte(int fd, long long length, bool shared, char& last) {
     if (shared) sys::dropcache(fd, length - 1);
-    return sys::pread(fd, &last, 1, length - 1).error;
+    return sys::pread(fd, &last, 1, length - 1);
 }
 
 // Whether the file open at FD, LENGTH bytes long, begins as a run's record
@@ -141,11 +141,11 @@ long long resultsfile::length() const {
     return fd >= 0 && sys::fstat(fd, st).ok() ? static_cast<long long>(st.st_size) : 0;
 }
 
-int resultsfile::finds(std::string_view line, bool& there) const {
+sysresult resultsfile::finds(std::string_view line, bool& there) const {
     there = false;
-    if (!readable) return 0;
+    if (!readable) return {};
     long long length = 0;
-    if (const sysresult asked = sys::lengthnow(fd, length); !asked.ok()) return asked.error;
+    if (const sysresult asked = sys::lengthnow(fd, length); !asked.ok()) return asked;
     // What another client of a network file system wrote is read as it is.
     if (shared) sys::dropcache(fd, 0);
     // The file a block at a time, a line end put before it and the end of
@@ -158,17 +158,17 @@ int resultsfile::finds(std::string_view line, bool& there) const {
     std::string block(blocksize, '\0');
     for (long long at = 0; at < length;) {
         const sysresult got = sys::pread(fd, block.data(), blocksize, at);
-        if (!got.ok()) return got.error;
+        if (!got.ok()) return got;
         if (got.value == 0) break;
         window.append(block.data(), static_cast<std::size_t>(got.value));
         at += got.value;
         if (window.find(wanted) != std::string::npos) {
             there = true;
-            return 0;
+            return {};
         }
         window.erase(0, window.size() - std::min(window.size(), wanted.size()));
     }
-    return 0;
+    return {};
 }
 
 leftfile cutback(int fd, long long before, long long wrote) {
@@ -226,7 +226,7 @@ appendoutcome resultsfile::append(const reportline& line, const lockwait& wait, 
     if (int error = sys::lengthnow(fd, before).error; error != 0) {
         out.failed = appendstep::stat;
         out.error = error;
-    } else if (readable && before > 0 && (out.error = lastbyte(fd, before, shared, last)) != 0) {
+    } else if (readable && before > 0 && (out.error = lastbyte(fd, before, shared, last).error) != 0) {
         out.failed = appendstep::stat;
     } else if (readable && beginsrecord(fd, before)) {
         out.failed = appendstep::record;

@@ -104,8 +104,8 @@ class resultsfile {
     // its lines, anywhere (a file rewritten in place moves its lines), as the
     // file system has it now. False for a file that is not a regular file, or
     // can't be read. Under the lock (from placing), no other run can append
-    // meanwhile. Gives back the errno of a failed read.
-    int finds(std::string_view line, bool& there) const;
+    // meanwhile.
+    sysresult finds(std::string_view line, bool& there) const;
 
   private:
     void close();

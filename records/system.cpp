@@ -169,22 +169,21 @@ writeoutcome writeall(int fd, const char* text, std::size_t length) {
     return out;
 }
 
-int readall(int fd, std::string& text) {
+sysresult readall(int fd, std::string& text) {
     char block[65536];
     for (;;) {
         const sysresult got = sys::read(fd, block, sizeof block);
-        if (!got.ok()) return got.error;
-        if (got.value == 0) return 0;
+        if (!got.ok() || got.value == 0) return got;
         text.append(block, static_cast<std::size_t>(got.value));
     }
 }
 
-int readfile(const char* name, std::string& text) {
+sysresult readfile(const char* name, std::string& text) {
     const sysresult opened = sys::open(name, O_RDONLY | O_CLOEXEC);
-    if (!opened.ok()) return opened.error;
-    const int error = readall(static_cast<int>(opened.value), text);
+    if (!opened.ok()) return opened;
+    const sysresult got = readall(static_cast<int>(opened.value), text);
     sys::close(static_cast<int>(opened.value));
-    return error;
+    return got;
 }
 
 }  // namespace pairstat

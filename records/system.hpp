@@ -87,11 +87,9 @@ struct writeoutcome {
 // of it is written, a call fails, or a call writes nothing.
 writeoutcome writeall(int fd, const char* text, std::size_t length);
 
-// Reads FD to its end, adding what it holds to TEXT; gives back the errno of
-// a failed read.
-int readall(int fd, std::string& text);
-// Reads the file NAME whole into TEXT; gives back the errno of a failed open
-// or read.
-int readfile(const char* name, std::string& text);
+// Reads FD to its end, adding what it holds to TEXT.
+sysresult readall(int fd, std::string& text);
+// Reads the file NAME whole into TEXT.
+sysresult readfile(const char* name, std::string& text);
 
 }  // namespace pairstat

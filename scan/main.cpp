@@ -69,15 +69,11 @@ std::string pairs(std::string_view text) {
 // The whole of standard input.
 std::string readinput() {
     std::string text;
-    if (const int error = readall(STDIN_FILENO, text); error != 0)
-        die(scannoinput, std::string("cannot read the folders from standard input: ") + std::strerror(error));
+    if (const sysresult got = readall(STDIN_FILENO, text); !got.ok())
+        die(scannoinput, std::string("cannot read the folders from standard input: ") + std::strerror(got.error));
     return text;
 }
 
-std::string cwd() {
-    std::unique_ptr<char, decltype(&std::free)> here(::getcwd(nullptr, 0), &std::free);
-    return here ? std::string(here.get()) : std::string(".");
-}
 
 // The folders the arguments name, each once; stops the program where they
 // can't be taken, or where a pattern matched nothing and nothing is left.
@@ -108,9 +104,7 @@ std::string given(const std::vector<std::string>& arguments) {
 // that comes early is then taken in its turn, never lost or left to end the
 // scan halfway.
 void blocksignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&set, signal);
+    const sigset_t set = scansignals();
     sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
@@ -244,12 +238,10 @@ int submit(std::vector<std::string> arguments) {
     }
     arguments.erase(arguments.begin(), arguments.begin() + static_cast<long>(k));
     const std::vector<folder> folders = foldersof(arguments);
-    if (folders.empty()) die(1, "no job was made: no folders");
+    if (folders.empty()) die(scanfailed, "no job was made: no folders");
     options.pairstat = pairstatprogram();
-    char self[4096];
-    const sysresult n = sys::readlink("/proc/self/exe", self, sizeof self);
-    if (!n.ok()) die(scannoprogram, "cannot tell where pairstat-scan is");
-    options.self.assign(self, static_cast<std::size_t>(n.value));
+    options.self = self();
+    if (options.self.empty()) die(scannoprogram, "cannot tell where pairstat-scan is");
     return submitscan(folders, options);
 }
 
@@ -282,8 +274,8 @@ int listing(const std::string& command, std::vector<std::string> arguments) {
                             : command == "warned"   ? warnedlist(folders, flags)
                             : command == "outdated" ? outdatedlist(folders, limit)
                             : command == "points"   ? points(folders)
-                                                    : table(folders, cwd());
-    return writeall(STDOUT_FILENO, out.data(), out.size()).ok() ? 0 : 74;
+                                                    : table(folders, here());
+    return writeall(STDOUT_FILENO, out.data(), out.size()).ok() ? 0 : scanioerror;
 }
 
 }  // namespace

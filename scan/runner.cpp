@@ -24,8 +24,6 @@ namespace pairstat {
 
 namespace {
 
-std::string plural(int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
-
 // A run under way.
 struct running {
     pid_t pid;
@@ -89,20 +87,24 @@ std::string notoutput(const folder& where) {
     return {};
 }
 
-// Takes each signal that came meanwhile: a stop is noted in STOPPED (its
-// status), so that no run starts after it.
+// The scan stopped by SIGNAL (INT, TERM or HUP): STOPPED takes its status,
+// and the first stop is told once.
+void stop(int signal, int& stopped, bool& told, bool terminal) {
+    if (!told) {
+        if (terminal) redraw("");
+        tell("pairstat-scan: stopping: the runs under way finish, no more start\n");
+        told = true;
+    }
+    stopped = signal == SIGINT ? 130 : signal == SIGTERM ? 143 : 129;
+}
+
+// Takes each signal that came meanwhile: a stop is noted in STOPPED, so that
+// no run starts after it.
 void takesignals(const sigset_t& waited, int& stopped, bool& told, bool terminal) {
     const timespec now{0, 0};
     siginfo_t info;
-    for (int got; (got = sigtimedwait(&waited, &info, &now)) > 0;) {
-        if (got == SIGCHLD) continue;
-        if (!told) {
-            if (terminal) redraw("");
-            tell("pairstat-scan: stopping: the runs under way finish, no more start\n");
-            told = true;
-        }
-        stopped = got == SIGINT ? 130 : got == SIGTERM ? 143 : 129;
-    }
+    for (int got; (got = sigtimedwait(&waited, &info, &now)) > 0;)
+        if (got != SIGCHLD) stop(got, stopped, told, terminal);
 }
 
 
@@ -159,6 +161,13 @@ std::string progress(int done, int all, int failed, std::chrono::milliseconds el
     return text + std::to_string(left) + " s left";
 }
 
+sigset_t scansignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&set, signal);
+    return set;
+}
+
 int processors() {
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
@@ -171,21 +180,15 @@ std::string findpairstat(std::string& why) {
         struct stat st;
         return sys::stat(p.c_str(), st).ok() && S_ISREG(st.st_mode) && sys::access(p.c_str(), X_OK).ok();
     };
-    auto absolute = [](const std::string& p) {
-        if (p.starts_with('/')) return p;
-        std::unique_ptr<char, decltype(&std::free)> here(::getcwd(nullptr, 0), &std::free);
-        return here ? std::string(here.get()) + "/" + p : p;
-    };
+    auto absolute = [](const std::string& p) { return p.starts_with('/') ? p : here() + "/" + p; };
     if (const char* given = std::getenv("PAIRSTAT"); given != nullptr && *given != '\0') {
         const std::string p = absolute(given);
         if (runnable(p)) return p;
         why = "cannot run '" + whole(p) + "' (PAIRSTAT): not an executable file";
         return {};
     }
-    char self[4096];
-    if (const sysresult n = sys::readlink("/proc/self/exe", self, sizeof self); n.ok()) {
-        std::string beside(self, static_cast<std::size_t>(n.value));
-        beside = beside.substr(0, beside.find_last_of('/') + 1) + "pairstat";
+    if (const std::string program = self(); !program.empty()) {
+        const std::string beside = program.substr(0, program.find_last_of('/') + 1) + "pairstat";
         if (runnable(beside)) return beside;
     }
     const char* path = std::getenv("PATH");
@@ -248,9 +251,7 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
             redraw("pairstat-scan: " + progress(done, static_cast<int>(queue.size()), all.failed + all.norecord,
                                                 elapsed()));
     };
-    sigset_t waited;
-    sigemptyset(&waited);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&waited, signal);
+    const sigset_t waited = scansignals();
     bool told = false;
     draw();
     while ((next < queue.size() && all.stopped == 0) || !under.empty()) {
@@ -274,14 +275,7 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
         const timespec tick{0, 100 * 1000 * 1000};
         siginfo_t info;
         const int got = options.terminal ? sigtimedwait(&waited, &info, &tick) : sigwaitinfo(&waited, &info);
-        if (got == SIGINT || got == SIGTERM || got == SIGHUP) {
-            if (!told) {
-                if (options.terminal) redraw("");
-                tell("pairstat-scan: stopping: the runs under way finish, no more start\n");
-                told = true;
-            }
-            all.stopped = got == SIGINT ? 130 : got == SIGTERM ? 143 : 129;
-        }
+        if (got == SIGINT || got == SIGTERM || got == SIGHUP) stop(got, all.stopped, told, options.terminal);
         for (;;) {
             int status = 0;
             const pid_t ended = ::waitpid(-1, &status, WNOHANG);
@@ -319,7 +313,7 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
     if (all.stopped != 0) line = "stopped by a signal: " + line;
     if (all.failed + all.norecord > 0) {
         tell("pairstat-scan: " + line + "; 'pairstat-scan failed " + options.given + "' lists them\n");
-        return all.stopped != 0 ? all.stopped : 1;
+        return all.stopped != 0 ? all.stopped : scanfailed;
     }
     tell("pairstat-scan: " + line + "\n");
     return all.stopped;

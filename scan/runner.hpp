@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <map>
 #include <string>
 #include <vector>
@@ -45,8 +46,11 @@ struct scanoptions {
     std::string given = "FOLDER...";  // how the folders were given, for the hint that names failed
 };
 
-// Runs the scan of FOLDERS; returns the exit status. Expects INT, TERM, HUP
-// and CHLD blocked in the calling thread: the first INT, TERM or HUP stops
+// The signals a scan waits for: INT, TERM and HUP, which stop it, and CHLD.
+sigset_t scansignals();
+
+// Runs the scan of FOLDERS; returns the exit status. Expects the signals of
+// scansignals blocked in the calling thread: the first INT, TERM or HUP stops
 // it, letting the runs under way finish and starting no more.
 int runscan(const std::vector<folder>& folders, const scanoptions& options);
 

@@ -1,6 +1,7 @@
 #include "scan/say.hpp"
 
 #include <cstdlib>
+#include <memory>
 
 #include <unistd.h>
 
@@ -15,6 +16,19 @@ void warn(const std::string& text) { tell("pairstat-scan: warning: " + text + "\
 void die(int status, const std::string& text) {
     tell("pairstat-scan: " + text + "\n");
     std::exit(status);
+}
+
+std::string plural(long n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
+std::string here() {
+    std::unique_ptr<char, decltype(&std::free)> path(::getcwd(nullptr, 0), &std::free);
+    return path ? std::string(path.get()) : std::string(".");
+}
+
+std::string self() {
+    char path[4096];
+    const sysresult n = sys::readlink("/proc/self/exe", path, sizeof path);
+    return n.ok() ? std::string(path, static_cast<std::size_t>(n.value)) : std::string();
 }
 
 }  // namespace pairstat

@@ -27,16 +27,10 @@ namespace pairstat {
 
 namespace {
 
-std::string cwd() {
-    std::unique_ptr<char, decltype(&std::free)> here(::getcwd(nullptr, 0), &std::free);
-    return here ? std::string(here.get()) : std::string(".");
-}
 
 std::string absolute(const std::string& name, const std::string& here) {
     return name.starts_with('/') ? name : here + "/" + name;
 }
-
-std::string plural(long n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
 // WORD quoted for sh.
 std::string quote(const std::string& word) {
@@ -261,7 +255,7 @@ long slurmminutes(const std::string& text) {
 }
 
 int submitscan(const std::vector<folder>& given, const submitoptions& options) {
-    const std::string here = cwd();
+    const std::string cwd = here();
     // The folders to run: all but those up to date (every one with --all).
     std::vector<folder> folders;
     std::vector<std::string> records;
@@ -281,7 +275,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
         folders.push_back(f);
     }
     if (folders.empty())
-        die(1, "no job was made: " + std::string(passedover == 1 ? "the folder is" : "all " + std::to_string(passedover) +
+        die(scanfailed, "no job was made: " + std::string(passedover == 1 ? "the folder is" : "all " + std::to_string(passedover) +
                                                                                  " folders are") +
                    " up to date (--all runs them all the same)");
 
@@ -300,9 +294,9 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     // Slurm's output of each, and at the end the table and the failed list.
     const std::string& first = folders.front().name;
     const std::size_t slash = first.find_last_of('/');
-    const std::string top = slash == std::string::npos ? here
+    const std::string top = slash == std::string::npos ? cwd
                             : slash == 0              ? std::string("/")
-                                                      : absolute(first.substr(0, slash), here);
+                                                      : absolute(first.substr(0, slash), cwd);
     const std::string hidden = (top == "/" ? "" : top) + "/.pairstat-scan";
     char stamp[32];
     const std::time_t now = std::time(nullptr);
@@ -324,7 +318,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     };
 
     std::string list;
-    for (const folder& f : folders) list += absolute(f.name, here) + "\n";
+    for (const folder& f : folders) list += absolute(f.name, cwd) + "\n";
     const std::string runs = "PAIRSTAT=" + quote(options.pairstat) + " exec " + quote(options.self);
     if (!writefile(sub + "/folders", list, 0666) ||
         !writefile(sub + "/task",
@@ -381,7 +375,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     while (!job.empty() && (job.back() == '\n' || job.back() == '\r')) job.pop_back();
     const std::string id = job.substr(0, job.find(';'));
     if (options.testonly || id.empty() || id.find_first_not_of("0123456789") != std::string::npos)
-        fail(options.testonly ? 0 : 1,
+        fail(options.testonly ? 0 : scanfailed,
              std::string(options.testonly ? "--test-only: " : "sbatch answered no job id: ") +
                  "no job was made, and the folders' records are as they were");
     aside->drop();
@@ -416,7 +410,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
         warn("the job that writes the scan's table after the array was refused (status " +
              std::to_string(finished.status) + "): 'pairstat-scan table' and 'failed' work the same once the array "
              "has run");
-        return 1;
+        return scanfailed;
     }
     const std::string finishline = finish + "\n";
     writeall(STDOUT_FILENO, finishline.data(), finishline.size());
@@ -425,15 +419,15 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     // sbatch --wait gave the ending job's status: 0 where every folder's run
     // succeeded.
     std::string failedlist;
-    if (const int error = readfile((sub + "/failed").c_str(), failedlist); error != 0) {
+    if (const sysresult got = readfile((sub + "/failed").c_str(), failedlist); !got.ok()) {
         warn("the scan has ended, but its failed list can't be read ('" + whole(sub) + "/failed': " +
-             std::strerror(error) + "): how it went is not known; see the job's output and 'pairstat-scan failed'");
-        return 1;
+             std::strerror(got.error) + "): how it went is not known; see the job's output and 'pairstat-scan failed'");
+        return scanfailed;
     }
     const long failures = std::count(failedlist.begin(), failedlist.end(), '\n');
     tell("pairstat-scan: the scan has ended: " + plural(n - failures, "folder", "folders") + " succeeded, " +
          std::to_string(failures) + " failed or left no record; the table is '" + whole(sub) + "/table.tsv'\n");
-    return finished.status == 0 ? 0 : 1;
+    return finished.status == 0 ? 0 : scanfailed;
 }
 
 int runtask(const std::string& list, int block, const scanoptions& given) {
@@ -443,9 +437,9 @@ int runtask(const std::string& list, int block, const scanoptions& given) {
     if (id == nullptr || *id == '\0' || *end != '\0' || task < 0)
         die(scanusage, "task runs a block of a submission's list, as its SLURM_ARRAY_TASK_ID says, and there is none");
     std::string text;
-    if (const int error = readfile(list.c_str(), text); error != 0)
-        die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "': " + std::strerror(error) +
-                             "; this task has nothing to run");
+    if (const sysresult got = readfile(list.c_str(), text); !got.ok())
+        die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "': " +
+                             std::strerror(got.error) + "; this task has nothing to run");
     std::vector<std::string> names;
     long line = 0;
     for (std::size_t start = 0; start < text.size(); ++line) {
@@ -466,13 +460,13 @@ int runtask(const std::string& list, int block, const scanoptions& given) {
 
 int finishscan(const std::string& list) {
     std::string text;
-    if (const int error = readfile(list.c_str(), text); error != 0)
-        die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "': " + std::strerror(error));
+    if (const sysresult got = readfile(list.c_str(), text); !got.ok())
+        die(scannoinput, "cannot read the submission's folder list '" + whole(list) + "': " + std::strerror(got.error));
     const folderlist got = readfolders({"-"}, text);
     if (!got.ok()) die(scanusage, got.refused);
     const std::string beside = list.substr(0, list.find_last_of('/') + 1);
     const std::string failures = failedlist(got.folders);
-    if (!writefile(beside + "table.tsv.new", table(got.folders, cwd()), 0666) ||
+    if (!writefile(beside + "table.tsv.new", table(got.folders, here()), 0666) ||
         !sys::rename((beside + "table.tsv.new").c_str(), (beside + "table.tsv").c_str()).ok() ||
         !writefile(beside + "failed.new", failures, 0666) ||
         !sys::rename((beside + "failed.new").c_str(), (beside + "failed").c_str()).ok())
@@ -480,7 +474,7 @@ int finishscan(const std::string& list) {
     const long n = std::count(failures.begin(), failures.end(), '\n');
     tell("pairstat-scan: " + plural(static_cast<long>(got.folders.size()), "folder", "folders") + ": " +
          std::to_string(n) + " failed or left no record; the table is '" + whole(beside) + "table.tsv'\n");
-    return n == 0 ? 0 : 1;
+    return n == 0 ? 0 : scanfailed;
 }
 
 }  // namespace pairstat
