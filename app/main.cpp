@@ -3,6 +3,7 @@
 // returns the run's status.
 #include <csignal>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include <fcntl.h>
@@ -13,17 +14,21 @@
 
 namespace {
 
-constexpr char usage[] =
-    "Usage: pairstat [-h | --help] [-V | --version] [--pairs N | all] [--record FILE [--again]]\n"
-    "Reads the pairs of records in ttteste.dat in the current folder (the first\n"
-    "1000, or N, or all of them with --pairs), prints how\n"
-    "many pairs were accepted and the mean and standard deviation of 1 - a/b over\n"
-    "them, and appends one line to the results file named in fname.dat: U/t,\n"
-    "beta, the mean and its standard error (with one pair accepted: its value and\n"
-    "the fourth field read last). With --record, writes the run's record to FILE\n"
-    "(a header and one line of tab-separated fields) and appends nothing where\n"
-    "the record shows these very inputs' line in the results file already;\n"
-    "--again appends it all the same. See pairstat(1).\n";
+// The usage text, which gives the default limit as the run has it.
+std::string usage() {
+    return "Usage: pairstat [-h | --help] [-V | --version] [--pairs N | all] [--record FILE [--again]]\n"
+           "Reads the pairs of records in ttteste.dat in the current folder (the first " +
+           std::to_string(pairstat::maxpairs) +
+           ",\n"
+           "or N, or all of them with --pairs), prints how many pairs were accepted and\n"
+           "the mean and standard deviation of 1 - a/b over them, and appends one line\n"
+           "to the results file named in fname.dat: U/t, beta, the mean and its standard\n"
+           "error (with one pair accepted: its value and the fourth field read last).\n"
+           "With --record, writes the run's record to FILE (a header and one line of\n"
+           "tab-separated fields) and appends nothing where the record shows these very\n"
+           "inputs' line in the results file already; --again appends it all the same.\n"
+           "See pairstat(1).\n";
+}
 constexpr char version[] = "pairstat " PAIRSTAT_VERSION "\n";
 
 }  // namespace
@@ -53,7 +58,8 @@ int main(int argc, char** argv) {
         } else if (argument == "--") {
             optional = false;
         } else if (argument == "-h" || argument == "--help") {
-            return pairstat::say(usage, sizeof usage - 1);
+            const std::string text = usage();
+            return pairstat::say(text.data(), text.size());
         } else if (argument == "-V" || argument == "--version") {
             return pairstat::say(version, sizeof version - 1);
         } else if (argument == "--record" || argument.starts_with("--record=")) {
@@ -73,7 +79,7 @@ int main(int argc, char** argv) {
             return pairstat::report(pairstat::unknownoption(argument));
         }
     }
-    if (options.again && options.record == nullptr) return pairstat::report(pairstat::againwithoutrecord());
+    if (options.again && options.record == nullptr) return pairstat::report(pairstat::againalone());
     pairstat::warnings warned;
     if (ignored > 0) pairstat::warnarguments(warned, argv + 1, argv + 1 + ignored);
     try {

@@ -135,7 +135,7 @@ void warnarguments(warnings& out, char* const* first, char* const* last) {
                              "another folder, change to it first");
 }
 
-failure againwithoutrecord() {
+failure againalone() {
     return {exitusage, "the option '--again' goes with --record FILE: without a record every run appends; " +
                            usagehint()};
 }
@@ -185,7 +185,7 @@ failure openfailed(const std::string& name, const openoutcome& got, const std::s
             "cannot open " + quoted(name) + " for appending: " + why + (note.empty() ? "" : " (" + note + ")")};
 }
 
-failure resultsisinput(const std::string& name, const char* input) {
+failure resultsinput(const std::string& name, const char* input) {
     return {exitcantcreate, "cannot append to " + quoted(name) + ": it is " + quoted(input) +
                                 ", which the run reads; name another results file in " + quoted(controlfile)};
 }
@@ -259,13 +259,13 @@ failure journalfailed(const std::string& name, const recordoutcome& got) {
                 "; nothing was read or appended" + (got.problem == recordproblem::held ? ", run again later" : "")};
 }
 
-failure recordisresults(const std::string& name) {
+failure recordresults(const std::string& name) {
     return {exitcantcreate, "cannot write the record " + quoted(name) +
                                 ": it is the results file, so it is not replaced; nothing was "
                                 "appended"};
 }
 
-failure journalisresults(const std::string& name) {
+failure journalresults(const std::string& name) {
     return {exitcantcreate, "cannot append to " + quoted(name) +
                                 ": it is the record's journal, not a results file; nothing was appended"};
 }
@@ -301,7 +301,7 @@ void folderwaiting(warnings& out, const std::string& name, long holder) {
                               " s so far; giving up after " + std::to_string(folderbound.count()) + " minutes");
 }
 
-void warnpassedover(warnings& out, const std::string& record, const std::string& name, bool hasline, bool there) {
+void warndone(warnings& out, const std::string& record, const std::string& name, bool hasline, bool there) {
     const std::string done =
         !hasline ? "nothing was done again"
         : there  ? "its line is in " + quoted(name) + " and nothing was appended again"

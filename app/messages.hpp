@@ -33,7 +33,7 @@ int report(const failure& got);
 failure unknownoption(std::string_view option);
 failure missingvalue(std::string_view option);
 failure repeatedoption(std::string_view option);
-failure againwithoutrecord();
+failure againalone();
 failure badlimit(std::string_view value);
 failure openinputfailed(const char* file, int error);
 failure readfailed(const char* file, const readoutcome& got);
@@ -43,7 +43,7 @@ failure consolefailed(const writeoutcome& got);
 // namechange): the likely cause when the name used is not the one meant.
 failure openfailed(const std::string& name, const openoutcome& got, const std::string& note);
 // The results file NAME is INPUT, one of the files the run reads.
-failure resultsisinput(const std::string& name, const char* input);
+failure resultsinput(const std::string& name, const char* input);
 // JOURNAL, where not empty, is the journal in which the line was to be noted.
 failure appendfailed(const std::string& name, const appendoutcome& got, const std::string& journal);
 failure allocationfailed(std::size_t bytes);
@@ -52,8 +52,8 @@ failure recordfailed(const std::string& name, const recordoutcome& got);
 // The record's journal NAME could not be opened or locked, as GOT says.
 failure journalfailed(const std::string& name, const recordoutcome& got);
 // The record NAME, or its journal, is the results file.
-failure recordisresults(const std::string& name);
-failure journalisresults(const std::string& name);
+failure recordresults(const std::string& name);
+failure journalresults(const std::string& name);
 // The results file NAME could not be read (ERROR) to look for this run's line
 // there, so nothing was appended.
 failure resultsunread(const std::string& name, int error);
@@ -99,7 +99,7 @@ void folderwaiting(warnings& out, const std::string& name, long holder);
 // The record RECORD shows a run of these very inputs that succeeded: nothing
 // is appended to NAME (where the run has a line: HASLINE, which THERE says
 // NAME holds as it stands) and the record stays.
-void warnpassedover(warnings& out, const std::string& record, const std::string& name, bool hasline, bool there);
+void warndone(warnings& out, const std::string& record, const std::string& name, bool hasline, bool there);
 // This run's line is in NAME already, from a run of the same inputs that did
 // not finish its record (its journal's note).
 void warnrecovered(warnings& out, const std::string& name);

@@ -14,14 +14,13 @@
 #include <unistd.h>
 
 #include "app/messages.hpp"
+#include "app/summary.hpp"
 #include "records/fingerprint.hpp"
 #include "records/reader.hpp"
 #include "records/record.hpp"
 #include "records/recordfile.hpp"
 #include "records/report.hpp"
 #include "records/resultsfile.hpp"
-#include "stats/autocorrelation.hpp"
-#include "stats/stats.hpp"
 
 namespace pairstat {
 
@@ -65,56 +64,6 @@ readoutcome readerror(int error) {
     return out;
 }
 
-// The multi-sample summary: the mean and spread of the NCONF accepted values.
-// Writes the mean line, sets the results line for the file NAME, notes the
-// numbers in the record's fields, and warns when the values are clearly
-// correlated.
-failure summarize(const double* pairvalues, int nconf, double ut, double beta, found& got, warnings& warned) {
-    const std::size_t count = static_cast<std::size_t>(nconf);
-    std::unique_ptr<double[]> data(new (std::nothrow) double[count]);
-    if (!data) return allocationfailed(sizeof(double) * count);
-    std::copy(pairvalues, pairvalues + nconf, data.get());
-
-    double mean;
-    double stddev;
-    calculatemeanandstddev({data.get(), count}, mean, stddev);
-    if (writeoutcome wrote = writeconsole(meanline(mean, stddev)); !wrote.ok()) return consolefailed(wrote);
-
-    double meanerr = stddev / std::sqrt(static_cast<double>(nconf));
-    got.line = resultsline(ut, beta, mean, meanerr);
-    runrecord& fields = got.fields;
-    fields.hasmean = fields.haserror = true;
-    fields.mean = mean;
-    fields.error = meanerr;
-
-    // The error assumes independent values; values correlated in file order
-    // make it too small by about the square root of their autocorrelation
-    // time. An estimate below 1 on independent values is noise, so the
-    // corrected error is never below the error.
-    autocorrelation estimate;
-    if (estimatetau({data.get(), count}, estimate)) {
-        fields.estimated = true;
-        fields.tau = estimate.tau;
-        fields.dtau = estimate.dtau;
-        fields.corrected = meanerr * std::sqrt(std::max(1.0, estimate.tau));
-        fields.start = estimate.cut;
-        if (estimate.start) {
-            fields.hasrest = true;
-            fields.restmean = estimate.restmean;
-            fields.restcorrected = estimate.restcorrected;
-            warnstart(warned, ut, beta, nconf, estimate, mean, meanerr, fields.corrected, got.name);
-        }
-        // A step gives its own size; a drift the line alone found, the line's.
-        if (estimate.drift && estimate.shifterror > 0.0)
-            warnstep(warned, ut, beta, nconf, estimate.shift, estimate.shifterror, estimate.shiftat, meanerr, got.name);
-        else if (estimate.drift)
-            warndrift(warned, ut, beta, nconf, estimate.change, estimate.changeerror, meanerr, got.name);
-        if (estimate.correlated)
-            warncorrelated(warned, ut, beta, nconf, estimate.tau, estimate.dtau, meanerr, fields.corrected, got.name);
-    }
-    return {};
-}
-
 // The run proper up to the append: opens the inputs and the results file,
 // scans, reports on the console, and sets in GOT what it found. With ON (a
 // run that keeps a record), the inputs are read to their end for their
@@ -149,12 +98,12 @@ failure analyse(found& got, resultsfile& results, recording* on, int limit, warn
     if (openoutcome opened = results.open(got.name.c_str()); !opened.ok())
         return openfailed(got.name, opened, change);
     const fileid resultsid = results.id();
-    if (resultsid == datastream.id()) return resultsisinput(got.name, datafile);
-    if (resultsid == controlstream.id()) return resultsisinput(got.name, controlfile);
+    if (resultsid == datastream.id()) return resultsinput(got.name, datafile);
+    if (resultsid == controlstream.id()) return resultsinput(got.name, controlfile);
     if (on != nullptr && (on->record.names(resultsid) || on->log.id() == resultsid)) {
         on->record.drop();
-        if (on->record.names(resultsid)) return recordisresults(on->record.name());
-        return journalisresults(journalname(on->record.name()));
+        if (on->record.names(resultsid)) return recordresults(on->record.name());
+        return journalresults(journalname(on->record.name()));
     }
 
     // a and b live as long as the run, like the other fields: a null value or a
@@ -223,7 +172,7 @@ failure analyse(found& got, resultsfile& results, recording* on, int limit, warn
     // One results line, from one place: the single value and the fourth
     // field, or the mean and its error.
     got.hasline = true;
-    if (nconf > 1) return summarize(pairvalues.data(), nconf, ut, beta, got, warned);
+    if (nconf > 1) return summarize(pairvalues, ut, beta, got.name, got.line, got.fields, warned);
     got.line = resultsline(ut, beta, pairvalues[0], aux);
     fields.hasmean = true;
     fields.mean = pairvalues[0];
@@ -320,7 +269,7 @@ int run(warnings& warned, const runoptions& options) {
             // no longer hold the line.
             bool there = false;
             if (got.hasline) results.finds(std::string_view(got.line.text, got.line.length), there);
-            warnpassedover(warned, on->record.name(), got.name, got.hasline, there);
+            warndone(warned, on->record.name(), got.name, got.hasline, there);
             warned.write();
             on->record.drop();
             return exitok;

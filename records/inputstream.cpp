@@ -29,7 +29,7 @@ namespace {
 
 // Waits, at most pipewait, for a process to write to the pipe open at FD
 // (opened without waiting for one), then lets its reads wait as usual.
-sysresult waitforwriter(int fd) {
+sysresult awaitwriter(int fd) {
     const sysresult got = sys::waitreadable(fd, pipewait);
     if (!got.ok()) return got;
     if (got.value == 0) return {-1, ETIMEDOUT};
@@ -49,7 +49,7 @@ sysresult inputstream::open(const char* name) {
     struct stat st;
     sysresult got = sys::fstat(descriptor, st);
     if (got.ok() && S_ISDIR(st.st_mode)) got = {-1, EISDIR};
-    if (got.ok() && S_ISFIFO(st.st_mode)) got = waitforwriter(descriptor);
+    if (got.ok() && S_ISFIFO(st.st_mode)) got = awaitwriter(descriptor);
     if (got.ok() && !S_ISFIFO(st.st_mode)) {
         const sysresult flags = sys::getflags(descriptor);
         got = flags.ok() ? sys::setflags(descriptor, static_cast<int>(flags.value) & ~O_NONBLOCK) : flags;

@@ -104,7 +104,7 @@ recordview parserecord(std::string_view text) {
         (header.size() > sizeof recordstart - 1 && header[sizeof recordstart - 1] != '\t'))
         return out;
     std::vector<std::string> fields = splitfields(text.substr(first + 1, text.size() - first - 2));
-    if (fields.size() < recordfirstfields) return out;
+    if (fields.size() < basefields) return out;
     out.form = header == std::string_view(recordheader, sizeof recordheader - 2) ? recordform::current
                                                                                 : recordform::older;
     // A current record has every field its header names.

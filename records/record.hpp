@@ -33,7 +33,7 @@ inline constexpr char recordheader[] =
 // How every version's record begins: what tells a record from other files.
 inline constexpr char recordstart[] = "folder\tstatus\tut\tbeta\tnconf\tmean\terror\ttau\tdtau\tcorrected\tflags\tmessage";
 // The fields every version's record has, up to `message`.
-inline constexpr std::size_t recordfirstfields = 12;
+inline constexpr std::size_t basefields = 12;
 // A record is a few hundred bytes: the header, the folder and a message.
 inline constexpr std::size_t recordmost = 64 * 1024;
 

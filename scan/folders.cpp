@@ -85,7 +85,7 @@ folderview look(const folder& where, bool inputs, const std::string& limit) {
         std::string text(1, '\'');
         text += whole(record);
         warn(text + "' is not a record as pairstat writes it (a header, then one line of at least " +
-             std::to_string(recordfirstfields) + " fields); its folder counts as without one");
+             std::to_string(basefields) + " fields); its folder counts as without one");
     }
     if (!read || out.record.form < recordform::older) {
         out.state = folderstate::norecord;

@@ -183,7 +183,7 @@ class asiderecords {
 };
 
 // Removes the folder SUB and what it holds (the files a submission wrote).
-void removesubmission(const std::string& sub) {
+void unsubmit(const std::string& sub) {
     for (const char* name : {"folders", "task", "finish", "table.tsv", "failed"})
         sys::unlink((sub + "/" + name).c_str());
     ::rmdir(sub.c_str());
@@ -312,7 +312,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     std::unique_ptr<asiderecords> aside;
     auto fail = [&](int status, const std::string& why) {
         if (aside) aside->giveback();
-        removesubmission(sub);
+        unsubmit(sub);
         if (madehidden) ::rmdir(hidden.c_str());
         die(status, why);
     };

@@ -51,7 +51,7 @@ double upperfraction(double a, double x) {
 
 }  // namespace
 
-double upperincompletegamma(double a, double x) {
+double uppergamma(double a, double x) {
     if (!(a > 0.0) || !(x >= 0.0)) return std::numeric_limits<double>::quiet_NaN();
     if (x == 0.0) return 1.0;
     if (std::isinf(x)) return 0.0;
@@ -122,7 +122,7 @@ bool combine(std::span<const replica> runs, combined& out) {
             got.chi2 = pull * pull + got.chi2;
         }
     }
-    got.p = got.dof > 0 ? upperincompletegamma(0.5 * got.dof, 0.5 * got.chi2) : std::numeric_limits<double>::quiet_NaN();
+    got.p = got.dof > 0 ? uppergamma(0.5 * got.dof, 0.5 * got.chi2) : std::numeric_limits<double>::quiet_NaN();
     got.inconsistent = got.p < inconsistentp;
     out = got;
     return true;

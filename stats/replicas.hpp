@@ -45,6 +45,6 @@ bool combine(std::span<const replica> runs, combined& out);
 // a > 0 and x >= 0: by its series where x < a + 1, by its continued fraction
 // otherwise, each to a relative 1e-15 of its terms. Q(a, 0) = 1 and
 // Q(a, infinity) = 0; NaN where a <= 0, x < 0 or either is NaN.
-double upperincompletegamma(double a, double x);
+double uppergamma(double a, double x);
 
 }  // namespace pairstat
