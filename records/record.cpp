@@ -35,7 +35,6 @@ std::vector<std::string> splitfields(std::string_view line) {
 
 // Reads TEXT as a whole number from 0 up, digits only.
 bool wholenumber(std::string_view text, long long& value) {
-    if (text.empty() || text.size() > 18) return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size() && value >= 0;
 }
