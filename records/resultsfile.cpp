@@ -144,8 +144,9 @@ long long resultsfile::length() const {
 sysresult resultsfile::finds(std::string_view line, bool& there) const {
     there = false;
     if (!readable) return {};
-    long long length = 0;
-    if (const sysresult asked = sys::lengthnow(fd, length); !asked.ok()) return asked;
+    const sysresult asked = sys::lengthnow(fd);
+    if (!asked.ok()) return asked;
+    const long long length = asked.value;
     // What another client of a network file system wrote is read as it is.
     if (shared) sys::dropcache(fd, 0);
     // The file a block at a time, a line end put before it and the end of
@@ -172,9 +173,9 @@ sysresult resultsfile::finds(std::string_view line, bool& there) const {
 }
 
 leftfile cutback(int fd, long long before, long long wrote) {
-    long long now;
-    if (!sys::lengthnow(fd, now).ok()) return leftfile::partline;
-    if (now != before + wrote) return leftfile::notcut;
+    const sysresult now = sys::lengthnow(fd);
+    if (!now.ok()) return leftfile::partline;
+    if (now.value != before + wrote) return leftfile::notcut;
     if (wrote == 0) return leftfile::asbefore;
     if (!sys::ftruncate(fd, before).ok()) return leftfile::partline;
     return leftfile::asbefore;
@@ -220,12 +221,13 @@ appendoutcome resultsfile::append(const reportline& line, const lockwait& wait, 
         return append(line, wait, writing, reopened + 1);
     }
 
-    long long before = 0;
+    const sysresult length = sys::lengthnow(fd);
+    const long long before = length.value;
     char last = '\n';
     char text[sizeof line.text + 1];
-    if (int error = sys::lengthnow(fd, before).error; error != 0) {
+    if (!length.ok()) {
         out.failed = appendstep::stat;
-        out.error = error;
+        out.error = length.error;
     } else if (readable && before > 0 && (out.error = lastbyte(fd, before, shared, last).error) != 0) {
         out.failed = appendstep::stat;
     } else if (readable && beginsrecord(fd, before)) {

@@ -66,7 +66,7 @@ sysresult lstat(const char* name, struct stat& st) { return made([&] { return ::
 
 sysresult fstat(int fd, struct stat& st) { return made([&] { return ::fstat(fd, &st); }); }
 
-sysresult lengthnow(int fd, long long& length) {
+sysresult lengthnow(int fd) {
     // A client of a network file system keeps a file's length for a second or
     // so, and another client may have appended meanwhile: statx with
     // AT_STATX_FORCE_SYNC asks the server. Where statx is missing or not
@@ -74,16 +74,12 @@ sysresult lengthnow(int fd, long long& length) {
     struct statx now;
     const sysresult asked =
         made([&] { return ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE, &now); });
-    if (asked.ok() && (now.stx_mask & STATX_SIZE) != 0) {
-        length = static_cast<long long>(now.stx_size);
-        return {};
-    }
+    if (asked.ok() && (now.stx_mask & STATX_SIZE) != 0) return {static_cast<long>(now.stx_size), 0};
     const int e = asked.error;
     if (!asked.ok() && e != ENOSYS && e != EINVAL && e != EOPNOTSUPP && e != EPERM && e != EACCES) return asked;
     struct stat st;
-    const sysresult got = fstat(fd, st);
-    if (got.ok()) length = static_cast<long long>(st.st_size);
-    return got;
+    if (const sysresult got = fstat(fd, st); !got.ok()) return got;
+    return {static_cast<long>(st.st_size), 0};
 }
 
 sysresult fstatfs(int fd, struct statfs& fs) { return made([&] { return ::fstatfs(fd, &fs); }); }

@@ -44,8 +44,9 @@ sysresult stat(const char* name, struct stat& st);                        // new
 sysresult lstat(const char* name, struct stat& st);                       // newfstatat
 sysresult fstat(int fd, struct stat& st);                                 // newfstatat (or fstat)
 // The length of the file open at FD as its file system has it now, asked of
-// the file system itself rather than taken from what the client remembers.
-sysresult lengthnow(int fd, long long& length);                           // statx
+// the file system itself rather than taken from what the client remembers:
+// value the length.
+sysresult lengthnow(int fd);                                              // statx
 sysresult fstatfs(int fd, struct statfs& fs);                             // fstatfs
 sysresult getflags(int fd);                                               // fcntl F_GETFL
 sysresult setflags(int fd, int flags);                                    // fcntl F_SETFL
