@@ -277,8 +277,8 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
         const int got = options.terminal ? sigtimedwait(&waited, &info, &tick) : sigwaitinfo(&waited, &info);
         if (got == SIGINT || got == SIGTERM || got == SIGHUP) stop(got, all.stopped, told, options.terminal);
         for (;;) {
-            int status = 0;
-            const pid_t ended = ::waitpid(-1, &status, WNOHANG);
+            // How a run ended is in its record, not in its status.
+            const pid_t ended = ::waitpid(-1, nullptr, WNOHANG);
             if (ended < 0 && errno == ECHILD) {
                 // No child is left to wait for (something reaped them): each
                 // run under way has ended, as its record tells.
@@ -307,7 +307,7 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
     if (options.terminal && !queue.empty()) redraw("");
 
     // In the order of the folders' names: runs side by side tell in any order.
-    std::sort(notrun.begin(), notrun.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(notrun.begin(), notrun.end());
     for (const auto& [name, why] : notrun) tell("pairstat-scan: cannot " + why + " '" + whole(name) + "': not run\n");
     std::string line = summary(all);
     if (all.stopped != 0) line = "stopped by a signal: " + line;
