@@ -111,5 +111,22 @@ TEST(autocorrelation, startcut) {
     EXPECT_EQ(startcut(series(19, alternate), 5), 0);  // fewer than 4 batches
 }
 
+// A change of level in the first or the last few values, on two levels
+// exactly: the shortest part a split may have is 5 values, or a fortieth of
+// the run, and a part that short is still seen where it is.
+TEST(autocorrelation, shortestpart) {
+    const struct {
+        int n, from, to;  // values from..to-1 one above the rest
+    } cases[] = {{40, 0, 5}, {40, 35, 40}, {400, 0, 10}, {400, 390, 400}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.n * 1000 + c.from);
+        autocorrelation got{};
+        ASSERT_TRUE(estimatetau(series(c.n, [&](int i) { return i >= c.from && i < c.to ? 1.0 : 0.0; }), got));
+        EXPECT_TRUE(got.drift);
+        EXPECT_EQ(got.shiftat, c.from == 0 ? c.to : c.from);
+        EXPECT_EQ(got.shift, c.from == 0 ? -1.0 : 1.0);
+    }
+}
+
 }  // namespace
 }  // namespace pairstat
