@@ -1,6 +1,7 @@
 #include "app/messages.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -160,9 +161,8 @@ failure readfailed(const char* file, const readoutcome& got) {
     std::string text = std::string(file) + ":" + std::to_string(got.line) + ":" + std::to_string(got.column) +
                        ": expected " + got.expected + ", found " + found;
     // A word or a '#' where a number is due is most often a header or a note.
-    char lead = got.found[0];
-    if (std::strcmp(file, datafile) == 0 &&
-        (lead == '#' || (lead >= 'A' && lead <= 'Z') || (lead >= 'a' && lead <= 'z')))
+    const unsigned char lead = static_cast<unsigned char>(got.found[0]);
+    if (std::strcmp(file, datafile) == 0 && (lead == '#' || std::isalpha(lead)))
         text += "; the data file takes no header or comment lines";
     return {exitbaddata, text};
 }

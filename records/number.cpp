@@ -1,6 +1,7 @@
 #include "records/number.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -15,14 +16,13 @@ namespace {
 constexpr int fixedfrom = -4;
 constexpr int fixedto = 15;
 
+// Whether FIRST..LAST is WORD (lower case) in either case; the program never
+// sets a locale, so case is that of the letters A to Z alone.
 bool equalsword(const char* first, const char* last, const char* word) {
     std::size_t n = std::strlen(word);
     if (static_cast<std::size_t>(last - first) != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char c = first[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != word[i]) return false;
-    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(first[i])) != word[i]) return false;
     return true;
 }
 
