@@ -51,6 +51,8 @@ TEST(record, forms) {
     }
     EXPECT_EQ(parserecord(header + line("0")).field("control"), "c1");
     EXPECT_EQ(parserecord(header + line("0")).field("nosuch"), "");
+    // A later version's header, which names a field its line lacks.
+    EXPECT_EQ(parserecord(header.substr(0, header.size() - 1) + "\tlater\n" + line("0")).field("later"), "");
 }
 
 // Up to date: this version's record of a run that succeeded on the very
