@@ -70,9 +70,9 @@ TEST(record, uptodate) {
 
 // A record field holds no tab and no line end, and reads back to its bytes.
 TEST(record, fieldtext) {
-    const std::string bytes = std::string("a\tb\nc\\d\x01\x7f\xc3\xa9 e", 14);
+    const std::string bytes = std::string("a\tb\nc\\d\x01\x19\x1a\x1f\x7f\xc3\xa9 e", 17);
     const std::string field = recordtext(bytes);
-    EXPECT_EQ(field, "a\\tb\\nc\\\\d\\x01\\x7f\xc3\xa9 e\\x00");
+    EXPECT_EQ(field, "a\\tb\\nc\\\\d\\x01\\x19\\x1a\\x1f\\x7f\xc3\xa9 e\\x00");
     std::string back;
     EXPECT_TRUE(recordbytes(field, back));
     EXPECT_EQ(back, bytes);
