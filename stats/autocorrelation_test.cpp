@@ -109,6 +109,8 @@ TEST(autocorrelation, startcut) {
     EXPECT_EQ(startcut(settles, 5), 10);  // the second batch holds the last 3 of the start
     EXPECT_EQ(startcut(series(60, alternate), 1), 0);
     EXPECT_EQ(startcut(series(19, alternate), 5), 0);  // fewer than 4 batches
+    // a start of half the run: the largest cut there is
+    EXPECT_EQ(startcut(series(20, [](int i) { return i < 10 ? 5.0 : alternate(i); }), 1), 10);
 }
 
 // A change of level in the first or the last few values, on two levels
