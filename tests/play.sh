@@ -7,8 +7,11 @@
 #   args            the run's arguments, one a line
 #   run             a shell script run there in place of plain "$PAIRSTAT"
 #                   (for runs that need a limit, a device or several processes,
-#                   and for scans, which call "$PAIRSTATSCAN");
-#                   its status 77 means it can't set the run up here: skipped
+#                   and for scans, which call "$PAIRSTATSCAN"), with lib.sh
+#                   read into it first; its status 77 means it can't set the
+#                   run up here: skipped
+#   faults          rules for the faults helper, on one line: the run is made
+#                   under them (skipped where the helper can't run)
 #   expect.status   the exit status (absent: 0)
 #   expect.console  what the run writes to standard output (absent: nothing)
 #   expect.stderr   what it writes to standard error (absent: nothing)
@@ -35,13 +38,19 @@ if [ -n "${UNDERVALGRIND:-}" ] && [ -f "$case/novalgrind" ]; then
   echo "skipped under valgrind: $(cat "$case/novalgrind")"
   exit 77
 fi
-for f in "$case"/*; do
-  case ${f##*/} in expect.* | run | args | about | novalgrind) ;; *) cp -RL "$f" "$work/" ;; esac
+for f in "$case"/* "$case"/.[!.]*; do
+  [ -e "$f" ] || continue
+  case ${f##*/} in expect.* | run | faults | args | about | novalgrind) ;; *) cp -RL "$f" "$work/" ;; esac
 done
 set --
 [ ! -f "$case/args" ] || while IFS= read -r arg; do set -- "$@" "$arg"; done <"$case/args"
+TESTLIB=$(cd "$(dirname "$0")" && pwd -P)/lib.sh
+export TESTLIB
 if [ -f "$case/run" ]; then
-  (cd "$work" && sh "$case/run")
+  (cd "$work" && exec sh -c '. "$TESTLIB" && . "$0"' "$case/run")
+elif [ -f "$case/faults" ]; then
+  # shellcheck disable=SC2046 # the rules are words, never file patterns
+  (cd "$work" && . "$TESTLIB" && needfaults && set -f && exec "$faults" $(cat "$case/faults") -- "$PAIRSTAT" "$@")
 else
   (cd "$work" && exec "$PAIRSTAT" "$@")
 fi >"$got/console" 2>"$got/stderr"
