@@ -13,7 +13,8 @@ needs() { [ -x "${TESTHELPERS:-}/$1" ] || skip "needs the $1 helper (TESTHELPERS
 faults=${TESTHELPERS:-}/faults
 needfaults() { "$faults" -- true 2>/dev/null || skip "needs the faults helper (TESTHELPERS) and seccomp"; }
 
-# point FOLDER BETA [UT]: a folder of two pairs at that beta (U/t 40, or UT),
+# point FOLDER BETA [UT]: a folder of two pairs whose data file gives that
+# beta and U/t (40 by default: both are ten times their value there),
 # appending to ../res.dat.
 point() {
   mkdir -p -- "$1"
@@ -22,27 +23,42 @@ point() {
     "${3:-40}" "$2" "${3:-40}" "$2" >"$1/ttteste.dat"
 }
 
-# mountshared MOUNT...: sharedfs serves the folder "shared" at each MOUNT
-# (EVERY and FLUSHMS as given in SHAREDFS, "0" by default), within a mount and
-# process namespace of the script's own, so that however it ends, its mounts
-# and processes end with it; the script is started again inside it first.
-# Skips without root, /dev/fuse or the sharedfs helper.
-mountshared() {
+# sharednamespace: skips without root, /dev/fuse or the sharedfs helper;
+# else starts the script again as the first process of a mount and process
+# namespace of its own, so that however it ends, its mounts and processes end
+# with it. (A process namespace gets a /proc of its own, where a sanitizer
+# looks up its process by the id it has there.)
+sharednamespace() {
   [ -x "${TESTHELPERS:-}/sharedfs" ] || skip "the sharedfs helper was not built (it needs libfuse3 and pkg-config)"
   [ "$(id -u)" = 0 ] && [ -c /dev/fuse ] || skip "mounting sharedfs needs root and /dev/fuse"
-  # A process namespace gets a /proc of its own, where a sanitizer looks up
-  # its process by the id it has there.
-  if [ "$$" != 1 ]; then
-    inside="unshare --mount --propagation private --pid --mount-proc --kill-child"
-    $inside true 2>/dev/null || skip "cannot make namespaces to mount in (needs unshare, and the right to)"
-    exec $inside sh -c '. "$TESTLIB" && . "$0"' "$0"
+  [ "$$" != 1 ] || return 0
+  inside="unshare --mount --propagation private --pid --mount-proc --kill-child"
+  $inside true 2>/dev/null || skip "cannot make namespaces to mount in (needs unshare, and the right to)"
+  exec $inside sh -c '. "$TESTLIB" && . "$0"' "$0"
+}
+
+# mountshared MOUNT EVERY [FLUSHMS]: sharedfs serves the folder "shared" at
+# MOUNT, made here (EVERY and FLUSHMS as sharedfs takes them), in the
+# background; it returns once the mount is there, or fails after 5 seconds.
+mountshared() {
+  mkdir "$1"
+  "$TESTHELPERS/sharedfs" shared "$@" &
+  for i in $(seq 100); do mountpoint -q "$1" && return; sleep 0.05; done
+  echo "sharedfs did not mount $1 within 5 seconds" >&2
+  exit 1
+}
+
+# asnobody COMMAND...: runs COMMAND as the unprivileged user nobody (by
+# setpriv) where the script runs as root, who reads and writes anything; as
+# it is otherwise. Skips where that can't be done: without setpriv, or under
+# valgrind, where the program is a script that user must read, when the build
+# lies in a folder only root may enter (as /root).
+asnobody() {
+  [ "$(id -u)" = 0 ] || { "$@"; return; }
+  command -v setpriv >/dev/null || skip "needs setpriv to run unprivileged"
+  nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
+  if [ -n "${UNDERVALGRIND:-}" ] && ! $nobody sh -c 'test -r "$1"' sh "$PAIRSTAT"; then
+    skip "under valgrind: an unprivileged user can't read $PAIRSTAT"
   fi
-  for m in "$@"; do
-    mkdir "$m"
-    # shellcheck disable=SC2086 # the options are words
-    "$TESTHELPERS/sharedfs" shared "$m" ${SHAREDFS:-0} &
-    for i in $(seq 100); do mountpoint -q "$m" && continue 2; sleep 0.05; done
-    echo "sharedfs did not mount $m within 5 seconds" >&2
-    exit 1
-  done
+  $nobody "$@"
 }
