@@ -98,13 +98,16 @@ void stop(int signal, int& stopped, bool& told, bool terminal) {
     stopped = signal == SIGINT ? 130 : signal == SIGTERM ? 143 : 129;
 }
 
-// Takes each signal that came meanwhile: a stop is noted in STOPPED, so that
-// no run starts after it.
-void takesignals(const sigset_t& waited, int& stopped, bool& told, bool terminal) {
+// Takes each stop that came meanwhile, noted in STOPPED, so that no run
+// starts after it. A run's end (SIGCHLD) is left pending for the wait that
+// reaps: taken here, a run that ended since the last reaping would be waited
+// for with no signal left to come.
+void takestops(int& stopped, bool& told, bool terminal) {
+    sigset_t stops = scansignals();
+    sigdelset(&stops, SIGCHLD);
     const timespec now{0, 0};
     siginfo_t info;
-    for (int got; (got = sigtimedwait(&waited, &info, &now)) > 0;)
-        if (got != SIGCHLD) stop(got, stopped, told, terminal);
+    for (int got; (got = sigtimedwait(&stops, &info, &now)) > 0;) stop(got, stopped, told, terminal);
 }
 
 
@@ -257,7 +260,7 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
     while ((next < queue.size() && all.stopped == 0) || !under.empty()) {
         // A signal that came while the folders were looked at, or while a
         // run started, stops the scan before another starts.
-        takesignals(waited, all.stopped, told, options.terminal);
+        takestops(all.stopped, told, options.terminal);
         while (all.stopped == 0 && next < queue.size() && static_cast<int>(under.size()) < options.jobs) {
             const std::size_t k = queue[next++];
             pid_t pid = 0;
@@ -278,19 +281,9 @@ int runscan(const std::vector<folder>& folders, const scanoptions& options) {
         if (got == SIGINT || got == SIGTERM || got == SIGHUP) stop(got, all.stopped, told, options.terminal);
         for (;;) {
             // How a run ended is in its record, not in its status.
+            // No other process reaps the runs: SIGCHLD is left as the system
+            // sets it (main), so each run under way is a child still here.
             const pid_t ended = ::waitpid(-1, nullptr, WNOHANG);
-            if (ended < 0 && errno == ECHILD) {
-                // No child is left to wait for (something reaped them): each
-                // run under way has ended, as its record tells.
-                for (const running& r : under) {
-                    recordview record;
-                    loadrecord(infolder(folders[r.index], recordname).c_str(), record);
-                    count(all, record);
-                    ++done;
-                }
-                under.clear();
-                break;
-            }
             if (ended <= 0) break;
             const auto it = std::find_if(under.begin(), under.end(), [&](const running& r) { return r.pid == ended; });
             if (it == under.end()) continue;
