@@ -47,7 +47,9 @@ failure summarize(std::span<const double> values, double ut, double beta, const 
             warnstart(warned, ut, beta, nconf, estimate, mean, meanerr, fields.corrected, name);
         }
         // A step gives its own size; a drift the line alone found, the line's.
-        if (estimate.drift && estimate.shifterror > 0.0)
+        // (shiftat is set only where the step test fired; its error is 0 on
+        // levels that are exact.)
+        if (estimate.drift && estimate.shiftat > 0)
             warnstep(warned, ut, beta, nconf, estimate.shift, estimate.shifterror, estimate.shiftat, meanerr, name);
         else if (estimate.drift)
             warndrift(warned, ut, beta, nconf, estimate.change, estimate.changeerror, meanerr, name);

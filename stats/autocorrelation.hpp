@@ -23,7 +23,8 @@ struct autocorrelation {
 
     // Where drift and the step test fired: the largest change of level,
     // between the first shiftat values and the rest (the rest's mean minus
-    // theirs), and its error; otherwise all 0 (a drift the line alone found).
+    // theirs), and its error (0 where both levels are exact); otherwise all
+    // 0 (a drift the line alone found): shiftat > 0 tells which.
     double shift = 0.0;
     double shifterror = 0.0;
     int shiftat = 0;
