@@ -205,6 +205,10 @@ failure appendfailed(const std::string& name, const appendoutcome& got, const st
         return {exitcantcreate, "cannot append to " + quoted(name) +
                                     ": it is a run's record (another run's --record named it), not a results file; "
                                     "nothing was appended"};
+    if (got.failed == appendstep::look)
+        return {exitioerror, "cannot read " + quoted(name) + " to look for this run's line, which a run stopped "
+                                 "before its record may have put there: " + std::strerror(got.error) +
+                                 "; nothing was appended"};
     if (got.failed == appendstep::note)
         return {exitioerror, "cannot write the journal " + quoted(journal) +
                                  ", which notes the line before it goes in: " + std::strerror(got.error) +
@@ -268,11 +272,6 @@ failure recordresults(const std::string& name) {
 failure journalresults(const std::string& name) {
     return {exitcantcreate, "cannot append to " + quoted(name) +
                                 ": it is the record's journal, not a results file; nothing was appended"};
-}
-
-failure resultsunread(const std::string& name, int error) {
-    return {exitioerror, "cannot read " + quoted(name) + " to look for this run's line, which a run stopped before "
-                             "its record may have put there: " + std::strerror(error) + "; nothing was appended"};
 }
 
 failure recordunread(const std::string& name, int error) {

@@ -56,7 +56,6 @@ failure recordresults(const std::string& name);
 failure journalresults(const std::string& name);
 // The results file NAME could not be read (ERROR) to look for this run's line
 // there, so nothing was appended.
-failure resultsunread(const std::string& name, int error);
 // The record NAME could not be read (ERROR), so the run did not go on.
 failure recordunread(const std::string& name, int error);
 // The journal NAME could not be read (ERROR), so nothing was appended to RESULTS.

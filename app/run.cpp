@@ -187,16 +187,14 @@ failure analyse(found& got, resultsfile& results, recording* on, int limit, warn
 failure append(resultsfile& results, const found& got, const appendnote* proof, bool& found, warnings& warned) {
     lockwait wait;
     wait.waiting = [&](long holder) { lockwaiting(warned, got.name, holder); };
-    int unread = 0;
-    const placing writing = [&](long long) {
+    const placing writing = [&] {
         holdsignals();
         if (proof == nullptr) return 0;
         bool there = false;
-        if ((unread = results.finds(proof->line, there).error) != 0) return unread;
+        if (const int unread = results.finds(proof->line, there).error; unread != 0) return unread;
         return there ? lineisin : 0;
     };
     appendoutcome appended = results.append(got.line, wait, writing);
-    if (unread != 0) return resultsunread(got.name, unread);
     if (!appended.ok()) return appendfailed(got.name, appended, "");
     found = appended.found;
     if (appended.lineend) warnlineend(warned, got.name);

@@ -113,7 +113,9 @@ bool uptodate(const recordview& record, std::string_view data, std::string_view 
 struct appendnote {
     std::string data;     // the fingerprint of the data file
     std::string control;  // the fingerprint of the control file
-    long long at = 0;     // the results file's length before the append
+    long long at = 0;     // the results file's length before the append: for the
+                          // reader of a journal; the line is looked for in the
+                          // whole file, which other runs may have grown first
     std::string line;     // the line, with its line end
 };
 

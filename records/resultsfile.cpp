@@ -239,11 +239,11 @@ appendoutcome resultsfile::append(const reportline& line, const lockwait& wait, 
         text[0] = '\n';
         std::memcpy(text + 1, line.text, line.length);
         const char* first = lineend ? text : text + 1;
-        const int told = writing ? writing(before + (lineend ? 1 : 0)) : 0;
+        const int told = writing ? writing() : 0;
         if (told == lineisin) {
             out.found = true;
         } else if (told != 0) {
-            out.failed = appendstep::note;
+            out.failed = appendstep::look;
             out.error = told;
         } else {
             out.lineend = lineend;

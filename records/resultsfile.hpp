@@ -29,7 +29,8 @@ enum class appendstep {
     reopen,    // the name came to stand for another file, which could not be opened
     record,    // the name came to stand for a run's record, which is no results file
     stat,      // the file's length or last byte could not be read
-    note,      // the note made just before the write (see append) could not be made
+    note,      // the run's note of the line, made just before the append, could not be made
+    look,      // the line could not be looked for in the file (see placing)
     write,     // the line could not be written whole
     sync,      // the line could not be flushed to the device
 };
@@ -57,11 +58,11 @@ struct appendoutcome {
 };
 
 // Told under the lock, once the line is certain to be written to a regular
-// file, just before the write: the offset the line's text will start at.
-// Gives back 0 to go on, lineisin to write nothing and count the line as
-// appended (it is in the file already: see finds), or an errno to give up
-// with nothing written.
-using placing = std::function<int(long long at)>;
+// file, just before the write. Gives back 0 to go on, lineisin to write
+// nothing and count the line as appended (it is in the file already: see
+// finds), or the errno of a failed look for it, to give up with nothing
+// written (appendstep::look).
+using placing = std::function<int()>;
 inline constexpr int lineisin = -1;
 
 // The results file, open for appending; closed when it goes.
