@@ -66,6 +66,20 @@ std::string pairs(std::string_view text) {
     return std::to_string(count("--pairs", text));
 }
 
+// Reads --pairs N or --pairs=N at ARGUMENTS[K] into LIMIT, K left at its last
+// word; false where ARGUMENTS[K] is another.
+bool pairsoption(const std::vector<std::string>& arguments, std::size_t& k, std::string& limit) {
+    const std::string& a = arguments[k];
+    if (a.starts_with("--pairs=")) {
+        limit = pairs(std::string_view(a).substr(8));
+        return true;
+    }
+    if (a != "--pairs") return false;
+    if (k + 1 == arguments.size()) refuse("--pairs takes a number, or all");
+    limit = pairs(arguments[++k]);
+    return true;
+}
+
 // The whole of standard input.
 std::string readinput() {
     std::string text;
@@ -118,7 +132,6 @@ std::string pairstatprogram() {
 int run(std::vector<std::string> arguments) {
     scanoptions options;
     options.jobs = processors();
-    options.limit = std::to_string(maxpairs);
     std::size_t k = 0;
     for (; k < arguments.size(); ++k) {
         const std::string& a = arguments[k];
@@ -133,11 +146,8 @@ int run(std::vector<std::string> arguments) {
             options.jobs = count("-j", std::string_view(a).substr(2));
         } else if (a == "--all") {
             options.all = true;
-        } else if (a == "--pairs") {
-            if (k + 1 == arguments.size()) refuse("--pairs takes a number, or all");
-            options.limit = pairs(arguments[++k]);
-        } else if (a.starts_with("--pairs=")) {
-            options.limit = pairs(std::string_view(a).substr(8));
+        } else if (pairsoption(arguments, k, options.limit)) {
+            // read into the limit
         } else if (a.size() > 1 && a[0] == '-' && !isfolder(a)) {
             refuse("unknown option '" + whole(a) + "'");
         } else {
@@ -156,7 +166,6 @@ int run(std::vector<std::string> arguments) {
 
 int submit(std::vector<std::string> arguments) {
     submitoptions options;
-    options.limit = std::to_string(maxpairs);
     if (const char* limit = std::getenv("SBATCH_TIMELIMIT"); limit != nullptr) options.time = limit;
     if (const char* partition = std::getenv("SBATCH_PARTITION"); partition != nullptr) options.partition = partition;
     std::size_t k = 0;
@@ -171,11 +180,8 @@ int submit(std::vector<std::string> arguments) {
             options.wait = true;
         } else if (a == "--all") {
             options.all = true;
-        } else if (a == "--pairs") {
-            if (k + 1 == arguments.size()) refuse("--pairs takes a number, or all");
-            options.limit = pairs(arguments[++k]);
-        } else if (a.starts_with("--pairs=")) {
-            options.limit = pairs(std::string_view(a).substr(8));
+        } else if (pairsoption(arguments, k, options.limit)) {
+            // read into the limit
         } else if (a == "--" || a.size() <= 1 || a[0] != '-' || isfolder(a)) {
             break;
         } else {
@@ -248,16 +254,8 @@ int submit(std::vector<std::string> arguments) {
 int listing(const std::string& command, std::vector<std::string> arguments) {
     std::string flags;
     std::string limit = std::to_string(maxpairs);
-    if (command == "outdated" && !arguments.empty() && arguments.front().starts_with("--pairs")) {
-        if (arguments.front() == "--pairs") {
-            if (arguments.size() < 2) refuse("--pairs takes a number, or all");
-            limit = pairs(arguments[1]);
-            arguments.erase(arguments.begin());
-        } else {
-            limit = pairs(std::string_view(arguments.front()).substr(8));
-        }
-        arguments.erase(arguments.begin());
-    }
+    if (std::size_t k = 0; command == "outdated" && !arguments.empty() && pairsoption(arguments, k, limit))
+        arguments.erase(arguments.begin(), arguments.begin() + static_cast<long>(k) + 1);
     if (command == "warned") {
         if (arguments.empty()) refuse("warned takes the warnings' names, separated by commas");
         flags = arguments.front();
@@ -305,11 +303,9 @@ int main(int argc, char** argv) {
         if (arguments.size() < 2) refuse("task takes a submission's folder list and its block size");
         const int block = count("the block size", arguments[1]);
         scanoptions options;
-        options.limit = std::to_string(maxpairs);
         for (std::size_t k = 2; k < arguments.size(); ++k) {
             if (arguments[k] == "--all") options.all = true;
-            else if (arguments[k].starts_with("--pairs=")) options.limit = pairs(std::string_view(arguments[k]).substr(8));
-            else refuse("unknown option '" + whole(arguments[k]) + "' of a task");
+            else if (!pairsoption(arguments, k, options.limit)) refuse("unknown option '" + whole(arguments[k]) + "' of a task");
         }
         blocksignals();
         options.pairstat = pairstatprogram();

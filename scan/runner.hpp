@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/constants.hpp"
 #include "scan/folders.hpp"
 
 namespace pairstat {
@@ -40,7 +41,8 @@ std::string progress(int done, int all, int failed, std::chrono::milliseconds el
 struct scanoptions {
     int jobs = 1;            // runs at a time
     bool all = false;        // every folder, up to date or not (and append again)
-    std::string limit;       // the most pairs the runs read (their --pairs), as the record writes it
+    std::string limit = std::to_string(maxpairs);  // the most pairs the runs read (their --pairs), as the
+                                                   // record writes it
     std::string pairstat;    // the program, absolute
     bool terminal = false;   // standard error is a terminal: progress is drawn there
     std::string given = "FOLDER...";  // how the folders were given, for the hint that names failed

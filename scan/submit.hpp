@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/constants.hpp"
 #include "scan/folders.hpp"
 #include "scan/runner.hpp"
 
@@ -50,7 +51,8 @@ struct submitoptions {
     int throttle = 0;                   // tasks running at once (-j); 0 for no cap
     bool wait = false;                  // wait for the scan's end (--wait)
     bool all = false;                   // every folder, up to date or not, appending again
-    std::string limit;                  // the most pairs the runs read (--pairs), as the record writes it
+    std::string limit = std::to_string(maxpairs);  // the most pairs the runs read (--pairs), as the record
+                                                   // writes it
     std::vector<std::string> sbatch;    // the options passed on to sbatch
     std::vector<std::string> placing;   // those of them the job after the array takes too: all but
                                         // its name, output, time, processors and dependency
