@@ -201,12 +201,6 @@ failure append(resultsfile& results, const found& got, const appendnote* proof, 
     return {};
 }
 
-// The run's folder, absolute; empty where the system would not say.
-std::string folder() {
-    std::unique_ptr<char, decltype(&std::free)> path(::getcwd(nullptr, 0), &std::free);
-    return path ? std::string(path.get()) : std::string();
-}
-
 }  // namespace
 
 int say(const char* text, std::size_t length) {
@@ -309,7 +303,7 @@ int run(warnings& warned, const runoptions& options) {
     if (!failed.failed()) warned.write();
     failure ended = failed;
     if (on != nullptr) {
-        fields.folder = folder();
+        fields.folder = sys::cwd();
         fields.status = failed.status;
         fields.flags = warned.told();
         fields.message = failed.text;

@@ -1,6 +1,8 @@
 #include "records/system.hpp"
 
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include <poll.h>
@@ -131,6 +133,11 @@ sysresult readlink(const char* name, char* into, std::size_t length) {
 }
 
 sysresult access(const char* name, int mode) { return made([&] { return ::access(name, mode); }); }
+
+std::string cwd() {
+    std::unique_ptr<char, decltype(&std::free)> path(::getcwd(nullptr, 0), &std::free);
+    return path ? std::string(path.get()) : std::string();
+}
 
 sysresult waitwritable(int fd, int ms) {
     pollfd room{fd, POLLOUT, 0};

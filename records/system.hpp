@@ -66,6 +66,8 @@ sysresult rename(const char* from, const char* to);                       // ren
 sysresult linkfd(int fd, const char* to);                                 // linkat
 sysresult readlink(const char* name, char* into, std::size_t length);     // readlink
 sysresult access(const char* name, int mode);                             // access
+// The current folder, absolute; empty where the system would not say.
+std::string cwd();                                                         // getcwd
 // Waits for room to write to FD, at most MS milliseconds: value 1 when
 // there is room (or the descriptor will not wait), 0 when the time ran out.
 sysresult waitwritable(int fd, int ms);                                   // poll

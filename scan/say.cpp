@@ -1,7 +1,6 @@
 #include "scan/say.hpp"
 
 #include <cstdlib>
-#include <memory>
 
 #include <unistd.h>
 
@@ -21,8 +20,8 @@ void die(int status, const std::string& text) {
 std::string plural(long n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
 std::string here() {
-    std::unique_ptr<char, decltype(&std::free)> path(::getcwd(nullptr, 0), &std::free);
-    return path ? std::string(path.get()) : std::string(".");
+    const std::string path = sys::cwd();
+    return path.empty() ? "." : path;
 }
 
 std::string self() {
