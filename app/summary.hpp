@@ -1,7 +1,7 @@
 // The multi-sample summary: a run of two or more accepted values gets their
 // mean and spread on the console, the mean and its error in its results
-// line, and, from 20 values on, the error allowing for their correlation in
-// file order, with the warnings of what the values say.
+// line, and, from taumincount values on, the error allowing for their
+// correlation in file order, with the warnings of what the values say.
 #pragma once
 
 #include <span>

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
+#include <optional>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -309,7 +309,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     }
     // Set aside below, once the submission's files are written; given back
     // on every way out but a job made (die ends the process at once).
-    std::unique_ptr<asiderecords> aside;
+    std::optional<asiderecords> aside;
     auto fail = [&](int status, const std::string& why) {
         if (aside) aside->giveback();
         unsubmit(sub);
@@ -363,7 +363,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     arguments.insert(arguments.end(), options.sbatch.begin(), options.sbatch.end());
     arguments.push_back(sub + "/task");
 
-    aside = std::make_unique<asiderecords>(records);
+    aside.emplace(records);
     const ran submitted = capture("sbatch", arguments);
     if (submitted.status < 0)
         fail(scannoprogram, std::string("cannot run sbatch: ") + std::strerror(submitted.error) +
