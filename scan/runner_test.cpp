@@ -40,9 +40,10 @@ TEST(runner, count) {
     count(t, parserecord(header + "/f\t0\t4.0\t5.0\t2\t0.6\t0.1\t\t\t\tcut,onepair\t\t\t\t\t1000\td\tc\n"));
     count(t, parserecord(header + "/f\t0\t4.0\t5.0\t2\t0.6\t0.1\t\t\t\tcut\t\t\t\t\t1000\td\tc\n"));
     count(t, parserecord(header + "/f\t0\t4.0\t5.0\t2\t0.6\t0.1\t\t\t\t\t\t\t\t\t1000\td\tc\n"));
+    count(t, parserecord(std::string(recordstart) + "\n/f\t0\t4.0\t5.0\t2\t0.6\t0.1\t\t\t\t\t\n"));  // an older version's
     EXPECT_EQ(t.norecord, 2);
     EXPECT_EQ(t.failed, 1);
-    EXPECT_EQ(t.succeeded, 3);
+    EXPECT_EQ(t.succeeded, 4);
     EXPECT_EQ(t.warned, 2);
     EXPECT_EQ(t.flags, (std::map<std::string, int>{{"cut", 2}, {"onepair", 1}}));
 }
