@@ -134,6 +134,17 @@ sysresult readlink(const char* name, char* into, std::size_t length) {
 
 sysresult access(const char* name, int mode) { return made([&] { return ::access(name, mode); }); }
 
+sysresult mkdir(const char* name, mode_t mode) { return made([&] { return ::mkdir(name, mode); }); }
+
+sysresult rmdir(const char* name) { return made([&] { return ::rmdir(name); }); }
+
+sysresult mkdtemp(std::string& name) {
+    if (::mkdtemp(name.data()) == nullptr) return {-1, errno};
+    return {};
+}
+
+sysresult pipe(int (&ends)[2]) { return made([&] { return ::pipe2(ends, O_CLOEXEC); }); }
+
 std::string cwd() {
     std::unique_ptr<char, decltype(&std::free)> path(::getcwd(nullptr, 0), &std::free);
     return path ? std::string(path.get()) : std::string();

@@ -66,6 +66,12 @@ sysresult rename(const char* from, const char* to);                       // ren
 sysresult linkfd(int fd, const char* to);                                 // linkat
 sysresult readlink(const char* name, char* into, std::size_t length);     // readlink
 sysresult access(const char* name, int mode);                             // access
+sysresult mkdir(const char* name, mode_t mode);                           // mkdir
+sysresult rmdir(const char* name);                                        // rmdir
+// Makes a new folder, NAME's last six characters (XXXXXX) made unique.
+sysresult mkdtemp(std::string& name);                                     // mkdir
+// A pipe, both ends closed on exec: value 0, ENDS its read and write ends.
+sysresult pipe(int (&ends)[2]);                                           // pipe2
 // The current folder, absolute; empty where the system would not say.
 std::string cwd();                                                         // getcwd
 // Waits for room to write to FD, at most MS milliseconds: value 1 when

@@ -61,8 +61,8 @@ struct ran {
 ran capture(const char* program, const std::vector<std::string>& arguments) {
     ran got;
     int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) {
-        got.error = errno;
+    if (const sysresult made = sys::pipe(pipe); !made.ok()) {
+        got.error = made.error;
         return got;
     }
     posix_spawn_file_actions_t actions;
@@ -186,7 +186,7 @@ class asiderecords {
 void unsubmit(const std::string& sub) {
     for (const char* name : {"folders", "task", "finish", "table.tsv", "failed"})
         sys::unlink((sub + "/" + name).c_str());
-    ::rmdir(sub.c_str());
+    sys::rmdir(sub.c_str());
 }
 
 // TEXT with each % written %%, as Slurm reads a file name pattern.
@@ -302,10 +302,13 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     const std::time_t now = std::time(nullptr);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
     std::string sub = hidden + "/" + stamp + ".XXXXXX";
-    const bool madehidden = ::mkdir(hidden.c_str(), 0777) == 0;
-    if ((!madehidden && errno != EEXIST) || ::mkdtemp(sub.data()) == nullptr) {
-        if (madehidden) ::rmdir(hidden.c_str());
-        die(scancantcreate, "cannot make a folder in '" + whole(hidden) + "'; nothing was submitted");
+    const sysresult madehidden = sys::mkdir(hidden.c_str(), 0777);
+    sysresult made = madehidden.error == EEXIST ? sysresult{} : madehidden;
+    if (made.ok()) made = sys::mkdtemp(sub);
+    if (!made.ok()) {
+        if (madehidden.ok()) sys::rmdir(hidden.c_str());
+        die(scancantcreate, "cannot make a folder in '" + whole(hidden) + "': " + std::strerror(made.error) +
+                                "; nothing was submitted");
     }
     // Set aside below, once the submission's files are written; given back
     // on every way out but a job made (die ends the process at once).
@@ -313,7 +316,7 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     auto fail = [&](int status, const std::string& why) {
         if (aside) aside->giveback();
         unsubmit(sub);
-        if (madehidden) ::rmdir(hidden.c_str());
+        if (madehidden.ok()) sys::rmdir(hidden.c_str());
         die(status, why);
     };
 

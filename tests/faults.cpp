@@ -72,7 +72,7 @@ const callinfo calls[] = {
     {"fcntl", SYS_fcntl, 0, -1},       {"fdatasync", SYS_fdatasync, 0, -1}, {"ftruncate", SYS_ftruncate, 0, -1},
     {"fadvise64", SYS_fadvise64, 0, -1}, {"rename", SYS_rename, -1, 1},     {"linkat", SYS_linkat, 2, 3},
     {"access", SYS_access, -1, 0},     {"getcwd", SYS_getcwd, -1, -1},      {"poll", SYS_poll, -1, -1},
-    {"rt_sigtimedwait", SYS_rt_sigtimedwait, -1, -1}, {"pipe2", SYS_pipe2, -1, -1},
+    {"rt_sigtimedwait", SYS_rt_sigtimedwait, -1, -1}, {"pipe2", SYS_pipe2, -1, -1}, {"mkdir", SYS_mkdir, -1, 0},
 };
 
 enum class action { fail, give, tell, late };
