@@ -79,6 +79,7 @@ TEST(record, fieldtext) {
     for (const char* bad : {"\\", "x\\q", "\\x4", "\\xg0"}) EXPECT_FALSE(recordbytes(bad, back)) << bad;
     // An escape cut by the field's end, whatever follows it in memory.
     EXPECT_FALSE(recordbytes(std::string_view("\\x4f", 3), back));
+    EXPECT_FALSE(recordbytes(std::string_view("ab\\x4f", 5), back));
 }
 
 // The journal's note reads back whole, or not at all: cut, changed by hand,
