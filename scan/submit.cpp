@@ -39,15 +39,19 @@ std::string quote(const std::string& word) {
     return out + "'";
 }
 
-// Writes TEXT to the file NAME, made new with MODE less the umask. Gives back
-// whether it was written whole.
-bool writefile(const std::string& name, const std::string& text, mode_t mode) {
+// Writes TEXT to the file NAME, made new with MODE less the umask: error 0
+// where it was written whole (a write that took nothing and gave no reason
+// is EIO).
+sysresult writefile(const std::string& name, const std::string& text, mode_t mode) {
     const sysresult opened = sys::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (!opened.ok()) return false;
+    if (!opened.ok()) return opened;
     const int fd = static_cast<int>(opened.value);
-    const bool whole = writeall(fd, text.data(), text.size()).ok();
-    return sys::close(fd).ok() && whole;
+    const writeoutcome wrote = writeall(fd, text.data(), text.size());
+    const sysresult closed = sys::close(fd);
+    if (!wrote.ok()) return {-1, wrote.error != 0 ? wrote.error : EIO};
+    return closed;
 }
+
 
 // What a program run to its end gave.
 struct ran {
@@ -323,19 +327,20 @@ int submitscan(const std::vector<folder>& given, const submitoptions& options) {
     std::string list;
     for (const folder& f : folders) list += absolute(f.name, cwd) + "\n";
     const std::string runs = "PAIRSTAT=" + quote(options.pairstat) + " exec " + quote(options.self);
-    if (!writefile(sub + "/folders", list, 0666) ||
-        !writefile(sub + "/task",
-                   "#!/bin/sh\n# A task of pairstat-scan submit: runs block SLURM_ARRAY_TASK_ID (from 0) of " +
-                       std::to_string(blocks.block) + " folders of the list beside this file, as many at a time as "
-                       "Slurm gives the task processors.\n" + runs + " task " + quote(sub + "/folders") + " " +
-                       std::to_string(blocks.block) + (options.all ? " --all" : "") + " --pairs=" + options.limit +
-                       "\n",
-                   0777) ||
-        !writefile(sub + "/finish",
-                   "#!/bin/sh\n# The end of a pairstat-scan submission: the table of its folders and the failed "
-                   "list, beside this file.\n" + runs + " finish " + quote(sub + "/folders") + "\n",
-                   0777))
-        fail(scancantcreate, "cannot write the submission's files in '" + whole(sub) + "'; nothing was submitted");
+    const std::string taskscript =
+        "#!/bin/sh\n# A task of pairstat-scan submit: runs block SLURM_ARRAY_TASK_ID (from 0) of " +
+        std::to_string(blocks.block) + " folders of the list beside this file, as many at a time as "
+        "Slurm gives the task processors.\n" + runs + " task " + quote(sub + "/folders") + " " +
+        std::to_string(blocks.block) + (options.all ? " --all" : "") + " --pairs=" + options.limit + "\n";
+    const std::string finishscript =
+        "#!/bin/sh\n# The end of a pairstat-scan submission: the table of its folders and the failed list, beside "
+        "this file.\n" + runs + " finish " + quote(sub + "/folders") + "\n";
+    sysresult wrote = writefile(sub + "/folders", list, 0666);
+    if (wrote.ok()) wrote = writefile(sub + "/task", taskscript, 0777);
+    if (wrote.ok()) wrote = writefile(sub + "/finish", finishscript, 0777);
+    if (!wrote.ok())
+        fail(scancantcreate, "cannot write the submission's files in '" + whole(sub) + "': " +
+                                 std::strerror(wrote.error) + "; nothing was submitted");
 
     // The scan's name in the queue: its folder's.
     const std::string scanname = top == "/" ? "/" : top.substr(top.find_last_of('/') + 1);
@@ -469,11 +474,13 @@ int finishscan(const std::string& list) {
     if (!got.ok()) die(scanusage, got.refused);
     const std::string beside = list.substr(0, list.find_last_of('/') + 1);
     const std::string failures = failedlist(got.folders);
-    if (!writefile(beside + "table.tsv.new", table(got.folders, here()), 0666) ||
-        !sys::rename((beside + "table.tsv.new").c_str(), (beside + "table.tsv").c_str()).ok() ||
-        !writefile(beside + "failed.new", failures, 0666) ||
-        !sys::rename((beside + "failed.new").c_str(), (beside + "failed").c_str()).ok())
-        die(scancantcreate, "cannot write the table and the failed list in '" + whole(beside) + "'");
+    sysresult wrote = writefile(beside + "table.tsv.new", table(got.folders, here()), 0666);
+    if (wrote.ok()) wrote = sys::rename((beside + "table.tsv.new").c_str(), (beside + "table.tsv").c_str());
+    if (wrote.ok()) wrote = writefile(beside + "failed.new", failures, 0666);
+    if (wrote.ok()) wrote = sys::rename((beside + "failed.new").c_str(), (beside + "failed").c_str());
+    if (!wrote.ok())
+        die(scancantcreate,
+            "cannot write the table and the failed list in '" + whole(beside) + "': " + std::strerror(wrote.error));
     const long n = std::count(failures.begin(), failures.end(), '\n');
     tell("pairstat-scan: " + plural(static_cast<long>(got.folders.size()), "folder", "folders") + ": " +
          std::to_string(n) + " failed or left no record; the table is '" + whole(beside) + "table.tsv'\n");
