@@ -13,6 +13,18 @@ needs() { [ -x "${TESTHELPERS:-}/$1" ] || skip "needs the $1 helper (TESTHELPERS
 faults=${TESTHELPERS:-}/faults
 needfaults() { "$faults" -- true 2>/dev/null || skip "needs the faults helper (TESTHELPERS) and seccomp"; }
 
+# inscan: the script goes on in a new folder "scan", which goes with all it
+# holds when the script ends (play.sh takes a file left behind for a fault).
+inscan() {
+  top=$PWD
+  mkdir scan && cd scan || exit
+  trap 'cd "$top" && rm -rf scan' EXIT
+}
+
+# sed "$sub": a submission's folder, named by the time it was made, as
+# .pairstat-scan/SUBMISSION.
+sub='s|\.pairstat-scan/[0-9]\{8\}-[0-9]\{6\}\.[A-Za-z0-9]\{6\}|.pairstat-scan/SUBMISSION|g'
+
 # point FOLDER BETA [UT]: a folder of two pairs whose data file gives that
 # beta and U/t (40 by default: both are ten times their value there),
 # appending to ../res.dat.
