@@ -99,6 +99,7 @@ TEST(record, note) {
     changed[changed.find("1234")] = '2';
     EXPECT_FALSE(readnote(changed, back));
     EXPECT_FALSE(readnote("", back));
+    EXPECT_FALSE(readnote(text.substr(0, text.find('\n') + 1) + "a line without a field's end\n", back));
 }
 
 }  // namespace
