@@ -21,6 +21,9 @@ inscan() {
   trap 'cd "$top" && rm -rf scan' EXIT
 }
 
+# The stand-ins for Slurm's sbatch and scontrol, to put first on PATH.
+slurm=$(dirname "$TESTLIB")/slurm
+
 # sed "$sub": a submission's folder, named by the time it was made, as
 # .pairstat-scan/SUBMISSION.
 sub='s|\.pairstat-scan/[0-9]\{8\}-[0-9]\{6\}\.[A-Za-z0-9]\{6\}|.pairstat-scan/SUBMISSION|g'
