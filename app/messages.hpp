@@ -54,8 +54,6 @@ failure journalfailed(const std::string& name, const recordoutcome& got);
 // The record NAME, or its journal, is the results file.
 failure recordresults(const std::string& name);
 failure journalresults(const std::string& name);
-// The results file NAME could not be read (ERROR) to look for this run's line
-// there, so nothing was appended.
 // The record NAME could not be read (ERROR), so the run did not go on.
 failure recordunread(const std::string& name, int error);
 // The journal NAME could not be read (ERROR), so nothing was appended to RESULTS.

@@ -139,6 +139,7 @@ int run(std::vector<std::string> arguments) {
             ++k;
             break;
         }
+        if (pairsoption(arguments, k, options.limit)) continue;
         if (a == "-j") {
             if (k + 1 == arguments.size()) refuse("-j takes a number");
             options.jobs = count("-j", arguments[++k]);
@@ -146,8 +147,6 @@ int run(std::vector<std::string> arguments) {
             options.jobs = count("-j", std::string_view(a).substr(2));
         } else if (a == "--all") {
             options.all = true;
-        } else if (pairsoption(arguments, k, options.limit)) {
-            // read into the limit
         } else if (a.size() > 1 && a[0] == '-' && !isfolder(a)) {
             refuse("unknown option '" + whole(a) + "'");
         } else {
@@ -171,6 +170,7 @@ int submit(std::vector<std::string> arguments) {
     std::size_t k = 0;
     for (; k < arguments.size(); ++k) {
         const std::string& a = arguments[k];
+        if (pairsoption(arguments, k, options.limit)) continue;
         if (a == "-b" || a == "-j") {
             if (k + 1 == arguments.size()) refuse(a + " takes a number");
             (a == "-b" ? options.block : options.throttle) = count(a.c_str(), arguments[++k]);
@@ -180,8 +180,6 @@ int submit(std::vector<std::string> arguments) {
             options.wait = true;
         } else if (a == "--all") {
             options.all = true;
-        } else if (pairsoption(arguments, k, options.limit)) {
-            // read into the limit
         } else if (a == "--" || a.size() <= 1 || a[0] != '-' || isfolder(a)) {
             break;
         } else {

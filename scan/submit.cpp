@@ -52,7 +52,6 @@ sysresult writefile(const std::string& name, const std::string& text, mode_t mod
     return closed;
 }
 
-
 // What a program run to its end gave.
 struct ran {
     int status = -1;  // its exit status, 128 + a signal's, or -1 where it could not be run (errno in `error`)

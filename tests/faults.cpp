@@ -122,7 +122,7 @@ rule parserule(const std::string& text) {
     } else if (wholenumber(result, r.value)) {
         r.what = action::give;
     } else {
-        for (int e = 1; e < 134 && r.value == 0; ++e)
+        for (int e = 1; e < 256 && r.value == 0; ++e)  // every errno the C library names lies below 256
             if (const char* known = ::strerrorname_np(e); known != nullptr && result == known) r.value = e;
         if (r.value == 0) refuse("RESULT is an errno name, a whole number, tell or sleepMS: '" + text + "'");
     }
