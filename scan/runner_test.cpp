@@ -37,7 +37,7 @@ TEST(runner, count) {
     count(t, recordview{});
     std::string header(recordheader);
     count(t, parserecord(header + "/f\t65\t\t\t\t\t\t\t\t\t\tbad\t\t\t\t1000\t\t\n"));
-    count(t, parserecord(header + "/f\t0\t4.0\t5.0\t2\t0.6\t0.1\t\t\t\tcut,onepair\t\t\t\t\t1000\td\tc\n"));
+    count(t, parserecord(header + "/f\t0\t4.0\t5.0\t2\t0.6\t0.1\t\t\t\tcut,onepair,short\t\t\t\t\t1000\td\tc\n"));
     count(t, parserecord(header + "/f\t0\t4.0\t5.0\t2\t0.6\t0.1\t\t\t\tcut\t\t\t\t\t1000\td\tc\n"));
     count(t, parserecord(header + "/f\t0\t4.0\t5.0\t2\t0.6\t0.1\t\t\t\t\t\t\t\t\t1000\td\tc\n"));
     count(t, parserecord(std::string(recordstart) + "\n/f\t0\t4.0\t5.0\t2\t0.6\t0.1\t\t\t\t\t\n"));  // an older version's
@@ -45,7 +45,7 @@ TEST(runner, count) {
     EXPECT_EQ(t.failed, 1);
     EXPECT_EQ(t.succeeded, 4);
     EXPECT_EQ(t.warned, 2);
-    EXPECT_EQ(t.flags, (std::map<std::string, int>{{"cut", 2}, {"onepair", 1}}));
+    EXPECT_EQ(t.flags, (std::map<std::string, int>{{"cut", 2}, {"onepair", 1}, {"short", 1}}));
 }
 
 // The progress line: the time left at the pace so far, in the two largest
