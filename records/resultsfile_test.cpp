@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "records/inputstream.hpp"
+#include "records/recordfile.hpp"
 
 namespace pairstat {
 namespace {
@@ -56,9 +57,10 @@ TEST(resultsfile, cutback) {
 
 // The lock is honoured: while another holds it nothing is appended, the wait
 // is told once and ends at its bound; once the lock is let go the line goes
-// in. The other holder is an open-file-description lock, which conflicts with
-// the run's record lock even within one process, and names no process (0),
-// as a holder on another machine of a network file system does not.
+// in. A record's journal held the same way is told as held. The other holder
+// is an open-file-description lock, which conflicts with the run's record
+// lock even within one process, and names no process (0), as a holder on
+// another machine of a network file system does not.
 TEST(resultsfile, lockbound) {
     scratchfile file("");
     resultsfile results;
@@ -87,6 +89,15 @@ TEST(resultsfile, lockbound) {
     EXPECT_TRUE(results.append(line, wait).ok());
     EXPECT_TRUE(told.empty());
     EXPECT_EQ(file.contents(), std::string(line.text, line.length));
+
+    other = ::open(journalname(file.name).c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);
+    journal held;
+    const recordoutcome opened = held.open(file.name, wait);
+    EXPECT_EQ(opened.problem, recordproblem::held);
+    EXPECT_EQ(opened.holder, 0);
+    ::close(other);
+    ::unlink(journalname(file.name).c_str());
 }
 
 // A process started with its standard input closed gets descriptor 0 for the
