@@ -38,6 +38,7 @@ TEST(record, forms) {
         {header + line("0") + line("0"), recordform::notrecord, false},           // two lines: a table
         {header + line("0").substr(0, line("0").size() - 1), recordform::notrecord, false},  // no line end
         {header, recordform::notrecord, false},
+        {std::string(recordstart) + "s\n/f\t0\t4.0\t5.0\t2\t0.625\t0.125\t\t\t\t\t\n", recordform::notrecord, false},  // "messages"
         {"folder\tstatusx\n/f\t0\n", recordform::notrecord, false},
         {header + line("x"), recordform::current, false},   // a status that is no number
         {header + line("-1"), recordform::current, false},
