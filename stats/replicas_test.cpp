@@ -62,6 +62,7 @@ const combinecase combinecases[] = {
     {{{1.0, NAN}, {5.0, HUGE_VAL}, {NAN, 1.0}, {HUGE_VAL, 1.0}, {3.0, -1.0}, {2.0, 0.5}}, true, {1, 5, 2.0, 0.5, 0.0, 0, NAN, false}},
     // exact runs that agree outweigh the others, which chi2 still counts
     {{{2.0, 0.0}, {2.0, 0.0}, {3.0, 0.5}}, true, {3, 0, 2.0, 0.0, 4.0, 2, std::exp(-2.0), false}},
+    {{{3.0, 0.5}, {2.0, 0.0}}, true, {2, 0, 2.0, 0.0, 4.0, 1, std::erfc(std::sqrt(2.0)), false}},  // one alone, second
     // exact runs of one value that their mean, rounded, misses: they agree
     {{{0.1, 0.0}, {0.1, 0.0}, {0.1, 0.0}}, true, {3, 0, 0.30000000000000004 / 3, 0.0, 0.0, 2, 1.0, false}},
     // exact runs that differ: inconsistent
