@@ -11,7 +11,9 @@
 //           matches by the name of the file the descriptor is open on (a file
 //           with no name, made by O_TMPFILE, is named #INODE); a call on a
 //           name matches by that name. fd0, fd1, fd2 stand for the standard
-//           descriptors whatever they are open on. Without FILE, every call.
+//           descriptors whatever they are open on. A call on neither (wait4,
+//           pipe2) matches by the name of the program making it. Without
+//           FILE, every call.
 //   N       only the Nth call that matches, counted from 1. Without @N, every
 //           call that matches.
 //   RESULT  an errno name (EIO, ENOSPC, ...): the call is not made and fails
@@ -73,6 +75,7 @@ const callinfo calls[] = {
     {"fadvise64", SYS_fadvise64, 0, -1}, {"rename", SYS_rename, -1, 1},     {"linkat", SYS_linkat, 2, 3},
     {"access", SYS_access, -1, 0},     {"getcwd", SYS_getcwd, -1, -1},      {"poll", SYS_poll, -1, -1},
     {"rt_sigtimedwait", SYS_rt_sigtimedwait, -1, -1}, {"pipe2", SYS_pipe2, -1, -1}, {"mkdir", SYS_mkdir, -1, 0},
+    {"wait4", SYS_wait4, -1, -1},
 };
 
 enum class action { fail, give, tell, late };
@@ -137,12 +140,16 @@ std::string lastpart(std::string name) {
     return name;
 }
 
-// The name of the file that descriptor FD of process PID is open on.
-std::string fdname(pid_t pid, long fd) {
-    const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+// The last part of the name the link LINK (under /proc) points to.
+std::string linked(const std::string& link) {
     char target[4096];
     const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
     return n > 0 ? lastpart(std::string(target, static_cast<std::size_t>(n))) : std::string();
+}
+
+// The name of the file that descriptor FD of process PID is open on.
+std::string fdname(pid_t pid, long fd) {
+    return linked("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd));
 }
 
 // The text at ADDRESS in process PID, up to its end or 4096 bytes.
@@ -166,7 +173,7 @@ std::string fileof(const seccomp_notif& call, const callinfo& info) {
         const std::string name = nameat(pid, call.data.args[info.namearg]);
         if (!name.empty() || info.fdarg < 0) return lastpart(name);
     }
-    if (info.fdarg < 0) return {};
+    if (info.fdarg < 0) return linked("/proc/" + std::to_string(pid) + "/exe");
     const long fd = static_cast<long>(static_cast<int>(call.data.args[info.fdarg]));
     return fdname(pid, fd);
 }
