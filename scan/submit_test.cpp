@@ -24,6 +24,7 @@ TEST(submit, blocks) {
         {50000, 100000.0, 0, 1001, 50, 1000},   // a slow scan: more tasks, within the array
         {50000, 1000000.0, 0, 1001, 50, 1000},  // at the array's most: the block grows instead
         {50000, 1000000.0, 0, 10, 5000, 10},
+        {4, 1000.0, 0, 3, 2, 2},                // one folder more than the array's most: blocks of 2
         {7, 100.0, 0, 1001, 2, 4},              // five tasks' work in seven folders
         {10000, 20.3, 1000, 1001, 1000, 10},
         {50000, 1.0, 10, 1001, 10, 5000},       // -b as given, though too many: submit refuses it
