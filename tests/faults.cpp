@@ -147,11 +147,6 @@ std::string linked(const std::string& link) {
     return n > 0 ? lastpart(std::string(target, static_cast<std::size_t>(n))) : std::string();
 }
 
-// The name of the file that descriptor FD of process PID is open on.
-std::string fdname(pid_t pid, long fd) {
-    return linked("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd));
-}
-
 // The text at ADDRESS in process PID, up to its end or 4096 bytes.
 std::string nameat(pid_t pid, unsigned long long address) {
     if (address == 0) return {};
@@ -173,9 +168,10 @@ std::string fileof(const seccomp_notif& call, const callinfo& info) {
         const std::string name = nameat(pid, call.data.args[info.namearg]);
         if (!name.empty() || info.fdarg < 0) return lastpart(name);
     }
-    if (info.fdarg < 0) return linked("/proc/" + std::to_string(pid) + "/exe");
-    const long fd = static_cast<long>(static_cast<int>(call.data.args[info.fdarg]));
-    return fdname(pid, fd);
+    // A call on a descriptor: the file it is open on; on neither: the program.
+    const std::string proc = "/proc/" + std::to_string(pid);
+    if (info.fdarg < 0) return linked(proc + "/exe");
+    return linked(proc + "/fd/" + std::to_string(static_cast<int>(call.data.args[info.fdarg])));
 }
 
 bool matches(rule& r, const seccomp_notif& call) {
