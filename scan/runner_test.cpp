@@ -8,26 +8,18 @@ namespace {
 // The summary counts every kind of folder, and each warning by how many runs
 // gave it, the most first (equal ones by name).
 TEST(runner, summary) {
-    tally t;
-    t.folders = 57;
-    t.succeeded = 54;
-    t.warned = 12;
-    t.flags = {{"short", 3}, {"pastlimit", 9}, {"correlated", 3}};
-    t.failed = 3;
-    EXPECT_EQ(summary(t),
-              "57 folders: 54 succeeded (12 warned: 9 pastlimit, 3 correlated, 3 short), 3 failed, 0 left no record");
-    tally some;
-    some.folders = 60;
-    some.passedover = 42;
-    some.succeeded = 15;
-    some.failed = 2;
-    some.norecord = 1;
-    EXPECT_EQ(summary(some), "60 folders: 42 up to date, passed over; 18 to run: 15 succeeded (0 warned), 2 failed, "
-                             "1 left no record");
-    tally none;
-    none.folders = 1;
-    none.passedover = 1;
-    EXPECT_EQ(summary(none), "1 folder: 1 up to date, passed over");
+    const struct {
+        tally t;
+        const char* line;
+    } cases[] = {
+        {{.folders = 57, .succeeded = 54, .warned = 12, .failed = 3,
+          .flags = {{"short", 3}, {"pastlimit", 9}, {"correlated", 3}}},
+         "57 folders: 54 succeeded (12 warned: 9 pastlimit, 3 correlated, 3 short), 3 failed, 0 left no record"},
+        {{.folders = 60, .passedover = 42, .succeeded = 15, .failed = 2, .norecord = 1, .flags = {}},
+         "60 folders: 42 up to date, passed over; 18 to run: 15 succeeded (0 warned), 2 failed, 1 left no record"},
+        {{.folders = 1, .passedover = 1, .flags = {}}, "1 folder: 1 up to date, passed over"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(summary(c.t), c.line);
 }
 
 // What a finished run's record adds to the tally.
