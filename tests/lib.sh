@@ -8,6 +8,17 @@ skip() { echo "skipped: $*" >&2; exit 77; }
 # needs HELPER: skip unless the helper program TESTHELPERS/HELPER was built.
 needs() { [ -x "${TESTHELPERS:-}/$1" ] || skip "needs the $1 helper (TESTHELPERS)"; }
 
+# holdlock FILE COMMAND...: the lockholder helper holds the lock on FILE, in
+# the background, while COMMAND runs; holdlock returns once it holds it (at
+# most 10 s). Skips where the helper was not built.
+holdlock() {
+  needs lockholder
+  held=$(mktemp)
+  "$TESTHELPERS/lockholder" "$@" >"$held" &
+  for i in $(seq 500); do [ -s "$held" ] && break; sleep 0.02; done
+  rm -f "$held"
+}
+
 # The faults helper: "$faults" RULE... -- COMMAND. needfaults skips where it
 # can't run (no seccomp user notification).
 faults=${TESTHELPERS:-}/faults
