@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -106,8 +107,8 @@ TEST(resultsfile, lockbound) {
 // in turn, and never closed by what did not open it.
 TEST(resultsfile, descriptorzero) {
     scratchfile file("1\n");
-    scratchfile empty("");                        // a file a record may replace
-    const std::string none = file.name + ".tsv";  // no file there, so none is held locked
+    scratchfile empty("");                                    // a file a record may replace
+    const std::string none = file.name + ".tsv";              // no file there, so none is held locked
     auto record = [](const std::string& name, bool commit) {  // started, and committed if COMMIT
         recordfile made;
         return made.start(name.c_str(), {}).ok() && (!commit || made.commit("x\n").ok());
@@ -115,6 +116,7 @@ TEST(resultsfile, descriptorzero) {
     auto zero = [] { return ::fcntl(STDIN_FILENO, F_GETFD) >= 0; };  // descriptor 0 is open
     EXPECT_TRUE(record(none, true));
     ::unlink(none.c_str());
+    std::tuple<resultsfile, journal, recordfile, inputstream>();  // none opened, so none closes
     EXPECT_TRUE(zero());
     const int input = ::dup(STDIN_FILENO);
     ::close(STDIN_FILENO);
