@@ -8,6 +8,14 @@ skip() { echo "skipped: $*" >&2; exit 77; }
 # needs HELPER: skip unless the helper program TESTHELPERS/HELPER was built.
 needs() { [ -x "${TESTHELPERS:-}/$1" ] || skip "needs the $1 helper (TESTHELPERS)"; }
 
+# waitfor CONDITION: returns once the shell command CONDITION succeeds, tried
+# every 20 ms; after 10 s it says so on standard error and returns 1.
+waitfor() {
+  for i in $(seq 500); do eval "$1" && return; sleep 0.02; done
+  echo "timed out waiting for: $1" >&2
+  return 1
+}
+
 # holdlock FILE COMMAND...: the lockholder helper holds the lock on FILE, in
 # the background, while COMMAND runs; holdlock returns once it holds it (at
 # most 10 s). Skips where the helper was not built.
@@ -15,7 +23,7 @@ holdlock() {
   needs lockholder
   held=$(mktemp)
   "$TESTHELPERS/lockholder" "$@" >"$held" &
-  for i in $(seq 500); do [ -s "$held" ] && break; sleep 0.02; done
+  waitfor '[ -s "$held" ]'
   rm -f "$held"
 }
 
@@ -65,13 +73,11 @@ sharednamespace() {
 
 # mountshared MOUNT EVERY [FLUSHMS]: sharedfs serves the folder "shared" at
 # MOUNT, made here (EVERY and FLUSHMS as sharedfs takes them), in the
-# background; it returns once the mount is there, or fails after 5 seconds.
+# background; it returns once the mount is there, or fails after 10 seconds.
 mountshared() {
   mkdir "$1"
   "$TESTHELPERS/sharedfs" shared "$@" &
-  for i in $(seq 100); do mountpoint -q "$1" && return; sleep 0.05; done
-  echo "sharedfs did not mount $1 within 5 seconds" >&2
-  exit 1
+  waitfor "mountpoint -q '$1'" || exit 1
 }
 
 # asnobody COMMAND...: runs COMMAND as the unprivileged user nobody (by
